@@ -1,0 +1,46 @@
+#pragma once
+// Our own INI reader/writer for Velmo.ini. The file, section and key names and the
+// values are Shift-JIS bytes. A section line starts with "[" and its last non-blank
+// byte is "]"; a key is everything before the first "=" (trimmed); no escapes.
+// Section and key names match exactly, except ASCII letters, which match
+// case-insensitively (as the profile functions of the original platform did).
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmo {
+
+class IniFile {
+ public:
+  IniFile() = default;
+  // Reads the file; a missing or unreadable file gives an empty document (false).
+  bool Load(const std::string& path);
+  void LoadFromBytes(std::string_view bytes);
+  // The raw value (trimmed), or "" when the section or key is missing.
+  std::string Get(std::string_view section, std::string_view key) const;
+  bool Has(std::string_view section, std::string_view key) const;
+  // atoi of the value; `def` when the key is missing.
+  int32_t GetInt(std::string_view section, std::string_view key, int32_t def) const;
+  // Changes one value; every other line of the file is kept as it stands. Adds the
+  // key at the end of its section, or the section at the end of the file.
+  void Set(std::string_view section, std::string_view key, std::string_view value);
+  std::string ToBytes() const;
+  // Writes through a temporary file in the same folder and a rename.
+  bool Save(const std::string& path) const;
+  // All keys of a section, in file order.
+  std::vector<std::pair<std::string, std::string>> Section(std::string_view section) const;
+
+ private:
+  std::vector<std::string> lines_;  // without line ends
+  std::string eol_ = "\r\n";
+};
+
+// Profile access to the installation's Velmo.ini, as the system reads its settings:
+// every call reads the file again (settings may change while the program runs).
+std::string ProfileString(std::string_view sectionUtf8, std::string_view keyUtf8);
+int32_t ProfileInt(std::string_view sectionUtf8, std::string_view keyUtf8, int32_t def);
+bool WriteProfileString(std::string_view sectionUtf8, std::string_view keyUtf8, std::string_view valueSjis);
+
+}  // namespace velmo

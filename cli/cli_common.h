@@ -1,0 +1,34 @@
+#pragma once
+// Shared pieces of velmo-cli: the stderr notifier, output text conversion and
+// the exit codes (0 done, 1 the operation failed, 2 bad usage).
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shell/notifier.h"
+
+namespace velmo::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// Prints messages to stderr in UTF-8 and answers questions with "no".
+class StderrNotifier final : public Notifier {
+ public:
+  void Show(std::string_view caption, std::string_view message, NoticeIcon icon) override;
+  bool AskYesNo(std::string_view caption, std::string_view message, NoticeIcon icon) override;
+};
+
+// Core text (Shift-JIS) as output text: UTF-8, or the bytes as they are with --sjis.
+std::string OutText(std::string_view sjis);
+void SetSjisOutput(bool on);
+// Trailing spaces and NULs removed, then OutText.
+std::string CleanText(std::string_view sjis);
+
+// Prints "velmo-cli: <message>" (message in Shift-JIS) to stderr.
+void PrintError(std::string_view sjisMessage);
+
+int RunInfo(const std::vector<std::string>& args);
+
+}  // namespace velmo::cli

@@ -1,0 +1,42 @@
+// velmo-cli: batch inspection and export with the same core code as the GUI.
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli_common.h"
+#include "shell/install.h"
+
+namespace {
+
+void Usage() {
+  std::cerr << "usage: velmo-cli COMMAND ...\n"
+               "  info FILE                       the image record of FILE as name=value lines\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  velmo::SetInstallFolder(velmo::ResolveInstallFolder(argc > 0 ? argv[0] : nullptr));
+  std::vector<std::string> args;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--sjis") == 0) {
+      velmo::cli::SetSjisOutput(true);
+      continue;
+    }
+    args.emplace_back(argv[i]);
+  }
+  if (argc < 2) {
+    Usage();
+    return velmo::cli::kExitUsage;
+  }
+  const std::string command = argv[1];
+  if (command == "info") return velmo::cli::RunInfo(args);
+  if (command == "--help" || command == "-h" || command == "help") {
+    Usage();
+    return velmo::cli::kExitOk;
+  }
+  std::cerr << "velmo-cli: unknown command '" << command << "'\n";
+  Usage();
+  return velmo::cli::kExitUsage;
+}

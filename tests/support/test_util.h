@@ -1,0 +1,46 @@
+#pragma once
+// Small helpers shared by the test suites.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shell/notifier.h"
+
+namespace velmo::test {
+
+// Records every message and answers questions with a fixed answer.
+class RecordingNotifier : public Notifier {
+ public:
+  struct Entry { std::string caption, message; NoticeIcon icon; bool question; };
+  void Show(std::string_view caption, std::string_view message, NoticeIcon icon) override;
+  bool AskYesNo(std::string_view caption, std::string_view message, NoticeIcon icon) override;
+  std::vector<Entry> entries;
+  bool answer = false;
+};
+
+// A fresh folder under /tmp, removed with its contents when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }      // no trailing "/"
+  std::string File(std::string_view name) const { return path_ + "/" + std::string(name); }
+ private:
+  std::string path_;
+};
+
+// Makes `dir` + "/" a complete installation folder (Config with the given Velmo.ini
+// text in UTF-8, converted to Shift-JIS) and makes it the current install folder.
+void MakeInstallation(const std::string& dir, std::string_view velmoIniUtf8 = "");
+
+std::vector<uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+void WriteText(const std::string& path, std::string_view text);
+
+// The public corpus folder, or "" when it is not there.
+std::string TestDataDir();
+
+}  // namespace velmo::test
