@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds Velmo and runs every test: the release build's suites, the core suites
+# again under AddressSanitizer/UndefinedBehaviorSanitizer, and every fuzz target
+# for a short while.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+jobs=$(nproc)
+FUZZ_SECONDS=${FUZZ_SECONDS:-30}
+
+echo "== release build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build -j"$jobs"
+QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== sanitizer build and core tests"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_SANITIZE=ON -DVELMO_GUI=OFF -DVELMO_BENCH=OFF >/dev/null
+cmake --build build-asan -j"$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+if [ -f tests/fuzz/CMakeLists.txt ]; then
+  echo "== fuzz targets (${FUZZ_SECONDS} s each)"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_FUZZ=ON \
+    -DVELMO_GUI=OFF -DVELMO_TESTS=OFF -DVELMO_BENCH=OFF >/dev/null
+  cmake --build build-fuzz -j"$jobs"
+  bash scripts/run-fuzz.sh build-fuzz "$FUZZ_SECONDS"
+fi
+echo "all tests passed"
