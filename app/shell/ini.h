@@ -5,6 +5,7 @@
 // Section and key names match exactly, except ASCII letters, which match
 // case-insensitively (as the profile functions of the original platform did).
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,8 @@ class IniFile {
   // Changes one value; every other line of the file is kept as it stands. Adds the
   // key at the end of its section, or the section at the end of the file.
   void Set(std::string_view section, std::string_view key, std::string_view value);
+  // Removes the key's line when present (used when a list of numbered keys shrinks).
+  void Remove(std::string_view section, std::string_view key);
   std::string ToBytes() const;
   // Writes through a temporary file in the same folder and a rename.
   bool Save(const std::string& path) const;
@@ -42,5 +45,8 @@ class IniFile {
 std::string ProfileString(std::string_view sectionUtf8, std::string_view keyUtf8);
 int32_t ProfileInt(std::string_view sectionUtf8, std::string_view keyUtf8, int32_t def);
 bool WriteProfileString(std::string_view sectionUtf8, std::string_view keyUtf8, std::string_view valueSjis);
+// Serialises read-modify-write updates of Velmo.ini within this process; hold it
+// around IniFile::Load ... Save when changing several keys at once.
+std::mutex& ProfileMutex();
 
 }  // namespace velmo

@@ -129,7 +129,7 @@ void FormatDouble(std::string& out, const Spec& sp, double v) {
   std::string body;
   Spec s = sp;
   if (!std::isfinite(mag)) {
-    body = std::isnan(mag) ? "nan" : "inf";
+    body.assign(std::isnan(mag) ? std::string_view("nan") : std::string_view("inf"));
     s.zero = false;
   } else {
     char buf[400];
@@ -141,7 +141,7 @@ void FormatDouble(std::string& out, const Spec& sp, double v) {
     if (precision > 300) precision = 300;
     auto r = std::to_chars(buf, buf + sizeof(buf), mag, fmt, precision);
     if (r.ec != std::errc()) {
-      body = "0";
+      body.assign(1, '0');
     } else {
       body.assign(buf, r.ptr);
     }

@@ -104,6 +104,12 @@ std::string SjisFromUtf8(std::string_view utf8, bool* ok) {
   return out;
 }
 
+std::string SjisOrEmpty(std::string_view utf8) {
+  bool ok = true;
+  std::string sjis = SjisFromUtf8(utf8, &ok);
+  return ok ? sjis : std::string();
+}
+
 std::string Utf8FromSjis(std::string_view sjis) {
   static constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
   std::string out;

@@ -9,6 +9,9 @@ namespace velmo {
 // UTF-8 -> Shift-JIS. Characters CP932 cannot represent become '?'. When ok is
 // given it is set to false if any character could not be represented.
 std::string SjisFromUtf8(std::string_view utf8, bool* ok = nullptr);
+// UTF-8 -> Shift-JIS for values remembered in Velmo.ini (paths): "" when any
+// character cannot be represented, so nothing wrong is remembered.
+std::string SjisOrEmpty(std::string_view utf8);
 // Shift-JIS -> UTF-8. Each undecodable byte becomes U+FFFD and decoding carries on.
 std::string Utf8FromSjis(std::string_view sjis);
 

@@ -1,9 +1,13 @@
 #include "support/test_util.h"
 
+#include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include <unistd.h>
 
 #include "shell/install.h"
 #include "shell/text.h"
@@ -56,5 +60,33 @@ std::string TestDataDir() {
   if (std::filesystem::exists(dir + "/public/reference.tsv")) return dir + "/public";
   return "";
 }
+
+bool UseCommaLocale() {
+  auto isComma = [] {
+    const lconv* lc = std::localeconv();
+    return lc && lc->decimal_point && std::string(lc->decimal_point) == ",";
+  };
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") && isComma()) return true;
+  // Not installed: compile it once per user into /tmp and point LOCPATH there.
+  const std::string dir = (std::filesystem::temp_directory_path() / "velmo-test-locales").string();
+  const std::string target = dir + "/de_DE.UTF-8";
+  if (!std::filesystem::exists(target + "/LC_NUMERIC")) {
+    // Built aside and renamed into place, so parallel test processes never see half a locale.
+    std::filesystem::create_directories(dir);
+    const std::string aside = dir + "/build-" + std::to_string(getpid());
+    const std::string cmd = "localedef -i de_DE -f UTF-8 '" + aside + "' >/dev/null 2>&1";
+    (void)std::system(cmd.c_str());  // exit status 1 only means warnings
+    std::error_code ec;
+    if (std::filesystem::exists(aside + "/LC_NUMERIC")) std::filesystem::rename(aside, target, ec);
+    std::filesystem::remove_all(aside, ec);
+    if (!std::filesystem::exists(target + "/LC_NUMERIC")) return false;
+  }
+  setenv("LOCPATH", dir.c_str(), 1);
+  if (std::setlocale(LC_ALL, "de_DE.UTF-8") && isComma()) return true;
+  RestoreCLocale();
+  return false;
+}
+
+void RestoreCLocale() { std::setlocale(LC_ALL, "C"); }
 
 }  // namespace velmo::test

@@ -43,4 +43,11 @@ void WriteText(const std::string& path, std::string_view text);
 // The public corpus folder, or "" when it is not there.
 std::string TestDataDir();
 
+// Switches LC_ALL to a locale whose decimal separator is a comma (de_DE.UTF-8),
+// compiling it with localedef into a private folder when the system lacks it.
+// Returns false when no such locale can be had; the caller then skips.
+// RestoreCLocale() switches back to "C".
+bool UseCommaLocale();
+void RestoreCLocale();
+
 }  // namespace velmo::test
