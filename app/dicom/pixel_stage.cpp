@@ -1,0 +1,285 @@
+#include "dicom/pixel_stage.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <string_view>
+
+#include "dicom/element.h"
+#include "dicom/jpeg_decode.h"
+#include "dicom/rle_decode.h"
+#include "shell/numbers.h"
+#include "shell/text.h"
+
+namespace velmo {
+
+namespace {
+
+enum class PixelPath { kNative, kJpeg, kRle, kUnsupported };
+
+// Offsets and sizes of the system are 32-bit: no image beyond this is real.
+constexpr uint64_t kMaxPixelBytes = 0x7FFFFFFFull;
+// Compressed data cannot stand for more than this many times its own size (PackBits
+// expands at most 64 times, a flat baseline JPEG a few hundred times). A header that
+// promises more from a small file is damaged; small images are always accepted.
+constexpr uint64_t kMaxExpansion = 1024;
+constexpr uint64_t kAlwaysPlausible = 64ull << 20;
+
+PixelPath ChoosePath(std::string_view ts) {
+  if (ts.substr(0, 22) == "1.2.840.10008.1.2.4.50") return PixelPath::kJpeg;
+  if (ts.substr(0, 19) == "1.2.840.10008.1.2.5") return PixelPath::kRle;
+  // The same test the file loader warns with: other compressed syntaxes (JPEG lossless,
+  // JPEG-LS, JPEG 2000, extended, deflate, ...) cannot be decoded. Their frames stay
+  // black instead of showing compressed bytes as pixels.
+  if ((ts.size() > 20 && ts[20] != '5') || (ts.size() > 21 && ts[21] != '0')) return PixelPath::kUnsupported;
+  return PixelPath::kNative;
+}
+
+bool IsYbrFull(const DicomImage& im) {
+  return im.photometric.StartsWith("YBR_FULL") && !im.photometric.StartsWith("YBR_FULL_422");
+}
+
+// An Item tag (FFFE,E000) with its 4-byte length fully inside [p, end).
+bool IsItem(const uint8_t* p, const uint8_t* end) {
+  return end - p >= 8 && p[0] == 0xFE && p[1] == 0xFF && p[2] == 0x00 && p[3] == 0xE0;
+}
+
+// The value of the item at p, its length bounded by the end of the buffer.
+struct Item {
+  const uint8_t* value;
+  size_t length;
+};
+Item ReadItem(const uint8_t* p, const uint8_t* end) {
+  const uint32_t declared = Get32(p + 4, false);
+  const uint8_t* value = p + 8;
+  const size_t room = static_cast<size_t>(end - value);
+  return {value, declared < room ? declared : room};
+}
+
+// a x b, saturating at UINT64_MAX.
+uint64_t MulSat(uint64_t a, uint64_t b) {
+  uint64_t r;
+  return __builtin_mul_overflow(a, b, &r) ? UINT64_MAX : r;
+}
+
+void FailUnsupported(LoadContext& ctx) { ctx.Fail(SJ("未対応フォーマットのファイルです"), kLogWarning, 1); }
+
+bool Allocate(LoadContext& ctx, DicomImage& im, uint64_t total) {
+  std::vector<uint8_t>().swap(im.pixelData);
+  try {
+    im.pixelData.assign(static_cast<size_t>(total), 0);
+    return true;
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  std::vector<uint8_t>().swap(im.pixelData);
+  const std::string message =
+      Format(SJ("元画像データ（DICOM形式）用のメモリが確保できません。(%d)確保済みのメモリを解放しますか？"),
+             static_cast<long long>(total));
+  ctx.Fail(message, kLogWarning, 1);
+  if (ctx.Ask(SJ("警告"), message, NoticeIcon::Warning)) ctx.FreeAllRecordBuffers();
+  return false;
+}
+
+void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, const uint8_t* end,
+                      uint64_t frameBytes, int32_t frames) {
+  ctx.Write(SJ("Jpegの解凍開始"), kLogNormal, 2);
+  JpegDecoder decoder;
+  std::vector<uint8_t> joined;  // a frame spread over several fragments
+  const int samples = im.SamplesInPixelData();
+  const uint8_t* pos = start;
+  for (int32_t f = 0; f < frames; ++f) {
+    // The frame's first fragment: skip items that do not look like the start of a
+    // JPEG stream (the Basic Offset Table).
+    const uint8_t* fragment = nullptr;
+    size_t length = 0;
+    while (IsItem(pos, end)) {
+      const Item item = ReadItem(pos, end);
+      pos = item.value + item.length;
+      if ((item.length >= 1 && item.value[0] == 0xFF) || (item.length >= 2 && item.value[1] == 0xD8)) {
+        fragment = item.value;
+        length = item.length;
+        break;
+      }
+    }
+    if (fragment == nullptr) break;  // no fragment left: the remaining frames stay black
+    // Following fragments up to the next stream start (FF D8) or the delimiter belong
+    // to the same frame.
+    bool spread = false;
+    while (IsItem(pos, end)) {
+      const Item item = ReadItem(pos, end);
+      if (item.length >= 2 && item.value[0] == 0xFF && item.value[1] == 0xD8) break;
+      if (!spread) {
+        joined.assign(fragment, fragment + length);
+        spread = true;
+      }
+      joined.insert(joined.end(), item.value, item.value + item.length);
+      pos = item.value + item.length;
+    }
+    const uint8_t* data = spread ? joined.data() : fragment;
+    const size_t dataLength = spread ? joined.size() : length;
+
+    if (f == 0) {
+      int width = 0, height = 0;
+      decoder.ReadHeader(data, dataLength, &width, &height);
+      ctx.Write(Format(SJ("Jpegの画像タイプの取得 %d %d"), dataLength > 0 ? int{data[0]} : 0,
+                       dataLength > 1 ? int{data[1]} : 0),
+                kLogNormal, 3);
+    }
+    ctx.Write(SJ("Jpeg→DIB"), kLogNormal, 3);
+    ctx.Write(SJ("DIB情報の取得"), kLogNormal, 3);
+    // Grey images with more than 8 bits allocated get nothing: baseline JPEG is 8-bit.
+    if (samples == 2) continue;
+    uint8_t* out = im.pixelData.data() + static_cast<size_t>(f) * frameBytes;
+    const JpegStatus status = decoder.DecodeInto(data, dataLength, out, im.rows, im.columns, samples);
+    if (status == JpegStatus::kNoHeader || status == JpegStatus::kTooLarge || status == JpegStatus::kPartial)
+      ctx.Write(Format(SJ("Jpegフレーム(%d)の解凍に失敗しました"), f), kLogWarning, 2);
+  }
+}
+
+void DecodeRleFrames(DicomImage& im, const uint8_t* start, const uint8_t* end, uint64_t frameBytes,
+                     int32_t frames) {
+  const uint8_t* pos = start;
+  if (IsItem(pos, end)) {  // the Basic Offset Table
+    const Item table = ReadItem(pos, end);
+    pos = table.value + table.length;
+  }
+  const bool ybr = IsYbrFull(im) && im.SamplesInPixelData() == 3;
+  std::vector<uint8_t> joined;
+  for (int32_t f = 0; f < frames && IsItem(pos, end); ++f) {
+    Item fragment = ReadItem(pos, end);
+    pos = fragment.value + fragment.length;
+    if (frames == 1 && IsItem(pos, end)) {
+      // A single frame split over several fragments: its data is all of them, in
+      // order, up to the delimiter (multi-frame data has one fragment per frame).
+      joined.assign(fragment.value, fragment.value + fragment.length);
+      while (IsItem(pos, end)) {
+        const Item more = ReadItem(pos, end);
+        joined.insert(joined.end(), more.value, more.value + more.length);
+        pos = more.value + more.length;
+      }
+      fragment = {joined.data(), joined.size()};
+    }
+    uint8_t* out = im.pixelData.data() + static_cast<size_t>(f) * frameBytes;
+    DecodeRleFrame(fragment.value, fragment.length, out, frameBytes, im.bitsAllocated);
+    if (ybr) ConvertYbrFullToRgb(out, frameBytes / 3);
+  }
+}
+
+// Smallest and largest stored value of frame 0 as the default window reads them:
+// 8-bit values unsigned; wider ones 16-bit in the stored byte order, signed when
+// pixelRepresentation is not 0. The maximum starts at 0 and the minimum at 65,535.
+void StoredRange(const DicomImage& im, bool bigEndian, int32_t* lo, int32_t* hi) {
+  int32_t mn = 65535, mx = 0;
+  const uint8_t* p = im.pixelData.data();
+  const size_t bytes = static_cast<size_t>(std::min<uint64_t>(im.FrameBytes(), im.pixelData.size()));
+  if (im.SamplesInPixelData() == 1) {
+    uint8_t a = 255, b = 0;
+    for (size_t i = 0; i < bytes; ++i) {
+      a = std::min(a, p[i]);
+      b = std::max(b, p[i]);
+    }
+    if (bytes > 0) mn = std::min<int32_t>(mn, a), mx = std::max<int32_t>(mx, b);
+  } else {
+    const size_t n = bytes / 2;
+    const bool isSigned = im.pixelRepresentation != 0;
+    int32_t a = isSigned ? 32767 : 65535, b = isSigned ? -32768 : 0;
+    for (size_t i = 0; i < n; ++i) {
+      uint16_t u;
+      std::memcpy(&u, p + 2 * i, 2);
+      if (bigEndian) u = static_cast<uint16_t>((u << 8) | (u >> 8));
+      const int32_t v = isSigned ? static_cast<int32_t>(static_cast<int16_t>(u)) : static_cast<int32_t>(u);
+      a = std::min(a, v);
+      b = std::max(b, v);
+    }
+    if (n > 0) mn = std::min(mn, a), mx = std::max(mx, b);
+  }
+  *lo = mn;
+  *hi = mx;
+}
+
+void DefaultWindow(DicomImage& im, bool bigEndian) {
+  if (im.fileWindowWidth[0] != 0 || im.fileWindowCenter[0] != 0) return;
+  if (im.isColour) {
+    im.fileWindowWidth[0] = 256;
+    im.fileWindowCenter[0] = 128;
+    return;
+  }
+  int32_t lo = 0, hi = 0;
+  StoredRange(im, bigEndian, &lo, &hi);
+  const double slope = im.rescaleSlope;
+  const int64_t mn = TruncToInt32(lo * slope + im.rescaleIntercept);
+  const int64_t mx = TruncToInt32(hi * slope + im.rescaleIntercept);
+  const int64_t width = mx - mn + 1;
+  const int64_t centre = mn + (width >> 1);  // halving rounds toward minus infinity
+  auto sat = [](int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+  im.fileWindowWidth[0] = sat(width);
+  im.fileWindowCenter[0] = sat(centre);
+}
+
+}  // namespace
+
+bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
+  if (im.rows <= 0 || im.columns <= 0) {
+    FailUnsupported(ctx);
+    return false;
+  }
+  const uint64_t frameBytes = im.FrameBytes();
+  const int32_t frames = im.Frames();
+  const uint64_t total = MulSat(frameBytes, static_cast<uint64_t>(frames));
+  const PixelPath path = ChoosePath(im.transferSyntaxUid.view());
+
+  // The pixel values begin at headerSize; nothing is read past the bytes really read.
+  const uint64_t held = std::min<uint64_t>(ctx.readSize, ctx.fileBuffer.size());
+  const uint64_t valueOffset = im.headerSize < 0 ? held : std::min<uint64_t>(static_cast<uint64_t>(im.headerSize), held);
+  const uint8_t* buffer = ctx.fileBuffer.data();
+  const uint8_t* start = buffer + valueOffset;
+  const uint8_t* end = buffer + held;
+  const uint64_t available = held - valueOffset;
+
+  if (path == PixelPath::kNative) {
+    // Checked before anything is allocated: the copy needs every byte the header promises.
+    const uint64_t needed = total > UINT64_MAX - static_cast<uint64_t>(std::max(im.headerSize, 0))
+                                ? UINT64_MAX
+                                : static_cast<uint64_t>(std::max(im.headerSize, 0)) + total;
+    if (im.headerSize < 0 || ctx.readSize < needed || total > available) {
+      const std::string message = Format(SJ("ヘッダで指定された画像サイズ(%d)よりファイルサイズ(%d)のほうが小さい"),
+                                         static_cast<unsigned long long>(needed),
+                                         static_cast<unsigned long long>(ctx.readSize));
+      ctx.Fail(message, kLogError, 1);
+      ctx.Show(SJ("エラー"), message, NoticeIcon::Error);
+      return false;
+    }
+    std::vector<uint8_t>().swap(im.pixelData);
+    try {
+      im.pixelData.assign(start, start + total);
+    } catch (const std::bad_alloc&) {
+      if (!Allocate(ctx, im, total)) return false;  // asks the user; never succeeds twice in a row here
+      std::memcpy(im.pixelData.data(), start, static_cast<size_t>(total));
+    }
+    ctx.Write(SJ("読み込んだファイルデータ → 画像データ（DICOMヘッダ情報無し）退避領域へコピー"), kLogNormal, 3);
+    // Uncompressed 8-bit interleaved YBR_FULL is shown in true colours, like RLE.
+    if (IsYbrFull(im) && im.SamplesInPixelData() == 3 && im.bitsAllocated == 8 && im.planarConfiguration == 0)
+      ConvertYbrFullToRgb(im.pixelData.data(), static_cast<size_t>(total / 3));
+    DefaultWindow(im, im.syntaxType == kExplicitBig);
+    return true;
+  }
+
+  // Compressed data: the decoded size can exceed the file's, but not without bound.
+  if (total > kMaxPixelBytes || total > std::max(kAlwaysPlausible, MulSat(available, kMaxExpansion))) {
+    FailUnsupported(ctx);
+    return false;
+  }
+  if (!Allocate(ctx, im, total)) return false;
+  if (path == PixelPath::kJpeg) {
+    DecodeJpegFrames(ctx, im, start, end, frameBytes, frames);
+  } else if (path == PixelPath::kRle) {
+    DecodeRleFrames(im, start, end, frameBytes, frames);
+  }
+  // Unsupported compression: the frames stay black (the file loader has warned).
+  DefaultWindow(im, false);
+  return true;
+}
+
+}  // namespace velmo

@@ -1,0 +1,187 @@
+// The public corpus: every file that the reference decoder could decode and whose
+// transfer syntax Velmo reads is loaded with `velmo-cli info`, and the record is
+// compared with the reference facts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_util.h"
+
+namespace velmo::test {
+namespace {
+
+using Row = std::map<std::string, std::string>;
+
+std::vector<Row> ReadTsv(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<Row> rows;
+  std::string line;
+  std::vector<std::string> names;
+  auto split = [](const std::string& s) {
+    std::vector<std::string> out;
+    std::string cell;
+    std::istringstream ss(s);
+    while (std::getline(ss, cell, '\t')) out.push_back(cell);
+    if (!s.empty() && s.back() == '\t') out.push_back("");
+    return out;
+  };
+  if (std::getline(in, line)) names = split(line);
+  while (std::getline(in, line)) {
+    const std::vector<std::string> cells = split(line);
+    Row row;
+    for (size_t i = 0; i < names.size(); ++i) row[names[i]] = i < cells.size() ? cells[i] : "";
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+struct CliResult {
+  int exitCode = -1;
+  Row fields;
+};
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+CliResult RunInfo(const std::string& home, const std::string& file) {
+  CliResult result;
+  const std::string cmd = "VELMO_HOME=" + ShellQuote(home + "/") + " " + ShellQuote(std::string(VELMO_BIN_DIR) + "/velmo-cli") +
+                          " info " + ShellQuote(file) + " 2>/dev/null";
+  FILE* pipe = popen(cmd.c_str(), "r");
+  if (pipe == nullptr) return result;
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
+  const int status = pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) result.fields[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return result;
+}
+
+long long Int(const std::string& s, long long fallback = 0) {
+  if (s.empty()) return fallback;
+  return std::stoll(s);  // leading digits; "1A" reads as 1
+}
+long long Trunc(const std::string& s) { return static_cast<long long>(std::trunc(std::stod(s))); }
+std::string First(const std::string& list) { return list.substr(0, list.find(',')); }
+
+bool SupportedSyntax(const std::string& ts) {
+  return ts == "1.2.840.10008.1.2" || ts == "1.2.840.10008.1.2.1" || ts == "1.2.840.10008.1.2.2" ||
+         ts == "1.2.840.10008.1.2.4.50" || ts == "1.2.840.10008.1.2.5" || ts == "(none)";
+}
+
+// Files Velmo refuses by design, with the reason.
+std::string ExpectedRefusal(const Row& r) {
+  const std::string ts = r.at("meta_transfer_syntax");
+  const bool native = ts != "1.2.840.10008.1.2.4.50" && ts != "1.2.840.10008.1.2.5";
+  if (r.at("bits_allocated") == "1") return "bit-packed pixels: one byte per pixel is expected, the data is shorter";
+  if (r.at("bits_stored").empty() && r.at("bits_allocated") == "32")
+    return "float pixel data (7FE0,0008): there is no (7FE0,0010) element";
+  if (native && r.at("photometric_interpretation") == "YBR_FULL_422")
+    return "native YBR_FULL_422 holds two thirds of the bytes of a full colour frame";
+  return "";
+}
+
+// Why frame-0 minimum and maximum are not comparable with the reference, or "".
+std::string RangeNotComparable(const Row& r) {
+  const std::string ts = r.at("meta_transfer_syntax");
+  const std::string pi = r.at("photometric_interpretation");
+  const int ba = static_cast<int>(Int(r.at("bits_allocated")));
+  const bool colour = Int(r.at("samples_per_pixel"), 1) == 3;
+  if (ba > 16) return "more than 16 bits allocated: pixelData keeps 16 bits per pixel";
+  if (colour && ba > 8) return "colour with 16 bits per sample: pixelData keeps 8 bits per sample";
+  if (colour && pi.rfind("YBR_FULL", 0) == 0)
+    return "YBR colour is converted to RGB, the reference keeps YCbCr values";
+  (void)ts;
+  return "";
+}
+
+// Whether frame 0 of pixelData should hold exactly the reference decoder's frame-0
+// bytes: lossless data in little-endian order, colour interleaved.
+bool FrameBytesComparable(const Row& r) {
+  const std::string ts = r.at("meta_transfer_syntax");
+  if (ts == "1.2.840.10008.1.2.4.50" || ts == "1.2.840.10008.1.2.2") return false;  // lossy; big endian kept as stored
+  const bool colour = Int(r.at("samples_per_pixel"), 1) == 3;
+  if (colour && ts != "1.2.840.10008.1.2.5" && Int(r.at("planar_configuration")) != 0) return false;  // kept by plane
+  return true;
+}
+
+TEST(Corpus, DecodedFilesMatchTheReference) {
+  const std::string dir = TestDataDir();
+  if (dir.empty()) GTEST_SKIP() << "public corpus not found under " << VELMO_TESTDATA_DIR;
+  TempDir home;
+  MakeInstallation(home.path());
+
+  int compared = 0, ranges = 0, digests = 0, refused = 0;
+  for (const Row& r : ReadTsv(dir + "/reference.tsv")) {
+    if (r.at("pydicom_decode") != "ok" || !SupportedSyntax(r.at("meta_transfer_syntax"))) continue;
+    const std::string file = r.at("file");
+    SCOPED_TRACE(file);
+    const CliResult out = RunInfo(home.path(), dir + "/" + file);
+    const std::string refusal = ExpectedRefusal(r);
+    if (!refusal.empty()) {
+      EXPECT_EQ(out.exitCode, 1) << "expected a refusal: " << refusal;
+      ++refused;
+      continue;
+    }
+    ASSERT_EQ(out.exitCode, 0);
+    const Row& v = out.fields;
+    ++compared;
+    EXPECT_EQ(Int(v.at("rows")), Int(r.at("rows")));
+    EXPECT_EQ(Int(v.at("columns")), Int(r.at("columns")));
+    EXPECT_EQ(Int(v.at("bitsAllocated")), Int(r.at("bits_allocated")));
+    EXPECT_EQ(Int(v.at("bitsStored")), Int(r.at("bits_stored")));
+    EXPECT_EQ(Int(v.at("pixelRepresentation")), Int(r.at("pixel_representation")));
+    EXPECT_EQ(v.at("photometric"), r.at("photometric_interpretation"));
+    EXPECT_EQ(Int(v.at("planarConfiguration")), Int(r.at("planar_configuration")));
+    EXPECT_EQ(std::max<long long>(Int(v.at("frameCount")), 1), std::max<long long>(Int(r.at("number_of_frames"), 1), 1));
+    if (!r.at("window_center").empty()) {
+      EXPECT_EQ(Int(First(v.at("fileWindowCenter"))), Trunc(r.at("window_center")));
+      EXPECT_EQ(Int(First(v.at("fileWindowWidth"))), Trunc(r.at("window_width")));
+      // The window in use is the file's first window.
+      EXPECT_EQ(Int(v.at("level")), Trunc(r.at("window_center")));
+      EXPECT_EQ(Int(v.at("width")), Trunc(r.at("window_width")));
+    }
+    // An empty reference slope stands for an absent or an empty element; only real
+    // values are compared.
+    if (!r.at("rescale_slope").empty()) EXPECT_NEAR(std::stod(v.at("rescaleSlope")), std::stod(r.at("rescale_slope")), 1e-6);
+    EXPECT_EQ(Int(v.at("rescaleIntercept")), r.at("rescale_intercept").empty() ? 0 : Trunc(r.at("rescale_intercept")));
+
+    const std::string why = RangeNotComparable(r);
+    if (!why.empty()) {
+      std::printf("[ corpus   ] %s: frame-0 range not compared (%s)\n", file.c_str(), why.c_str());
+      continue;
+    }
+    ++ranges;
+    const long long tolerance = r.at("meta_transfer_syntax") == "1.2.840.10008.1.2.4.50" ? 2 : 0;
+    EXPECT_NEAR(Int(v.at("pixelMin")), Int(r.at("frame0_min")), tolerance);
+    EXPECT_NEAR(Int(v.at("pixelMax")), Int(r.at("frame0_max")), tolerance);
+    if (FrameBytesComparable(r)) {
+      ++digests;
+      EXPECT_EQ(v.at("frame0Sha256"), r.at("frame0_sha256"));
+    }
+  }
+  std::printf("[ corpus   ] %d files compared, %d frame-0 ranges and %d frame-0 digests compared, %d refused as expected\n",
+              compared, ranges, digests, refused);
+  EXPECT_GT(compared, 50);
+}
+
+}  // namespace
+}  // namespace velmo::test
