@@ -30,5 +30,6 @@ std::string CleanText(std::string_view sjis);
 void PrintError(std::string_view sjisMessage);
 
 int RunInfo(const std::vector<std::string>& args);
+int RunList(const std::vector<std::string>& args);
 
 }  // namespace velmo::cli

@@ -11,7 +11,9 @@ namespace {
 
 void Usage() {
   std::cerr << "usage: velmo-cli COMMAND ...\n"
-               "  info FILE                       the image record of FILE as name=value lines\n";
+               "  info FILE                       the image record of FILE as name=value lines\n"
+               "  list PATH... [--level patient|study|series|image]\n"
+               "                                  the study list of files, folders or one DICOMDIR as TSV\n";
 }
 
 }  // namespace
@@ -32,6 +34,7 @@ int main(int argc, char** argv) {
   }
   const std::string command = argv[1];
   if (command == "info") return velmo::cli::RunInfo(args);
+  if (command == "list") return velmo::cli::RunList(args);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();
     return velmo::cli::kExitOk;
