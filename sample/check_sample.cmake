@@ -1,5 +1,5 @@
 # Runs velmo-sample into a fresh folder and checks what it wrote: every file is
-# a Part 10 file that DCMTK reads without a complaint, the series geometry
+# a DICOM file with preamble and meta group that DCMTK reads without a complaint, the series geometry
 # steps as intended and the Japanese name decodes from its JIS bytes.
 file(REMOVE_RECURSE ${OUT})
 execute_process(COMMAND ${SAMPLE} ${OUT} RESULT_VARIABLE rc OUTPUT_QUIET)

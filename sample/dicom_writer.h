@@ -1,4 +1,4 @@
-// A small writer for DICOM Part 10 files in explicit VR little endian, enough
+// A small writer for DICOM files (preamble, "DICM", file meta group) in explicit VR little endian, enough
 // for the sample study: text, binary numbers, tags and pixel data at top level.
 #pragma once
 
