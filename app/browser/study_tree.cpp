@@ -54,9 +54,22 @@ struct NodeKey {
   std::string_view bytes;
   bool operator==(const NodeKey& o) const { return parent == o.parent && bytes == o.bytes; }
 };
+// Keys are short texts followed by zeros: mixing whole 8-byte words up to the first
+// all-zero word is enough, and much cheaper than a byte-wise hash of the full field.
 struct NodeKeyHash {
   size_t operator()(const NodeKey& k) const {
-    return std::hash<std::string_view>()(k.bytes) ^ (static_cast<size_t>(k.parent) * 0x9E3779B97F4A7C15ull);
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(static_cast<uint32_t>(k.parent));
+    const char* p = k.bytes.data();
+    size_t n = k.bytes.size();
+    for (; n >= 8; p += 8, n -= 8) {
+      uint64_t w;
+      std::memcpy(&w, p, 8);
+      if (w == 0) break;
+      h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+      h ^= h >> 32;
+    }
+    for (; n > 0 && n < 8; ++p, --n) h = (h ^ static_cast<uint8_t>(*p)) * 0x100000001B3ull;
+    return static_cast<size_t>(h ^ (h >> 29));
   }
 };
 template <size_t N>
@@ -197,8 +210,9 @@ void StudyTree::Build(const FileTable& table) {
   sliceLocation_.resize(n);
   for (size_t i = 0; i < n; ++i) {
     const ListRecord& r = table.entries[i].record;
-    seriesNumber_[i] = ParseInt64(r.seriesNumber.view());
-    instanceNumber_[i] = ParseInt64(r.instanceNumber.view());
+    // The numbers end at the first byte that is not part of them, the field's NUL included.
+    seriesNumber_[i] = ParseInt64(Whole(r.seriesNumber));
+    instanceNumber_[i] = ParseInt64(Whole(r.instanceNumber));
     sliceLocation_[i] = ParseDouble(r.sliceLocation.view());
     // Each keyword takes the last of the first three character-set values containing
     // it; the name shown is the group of the first keyword that found one and is not
