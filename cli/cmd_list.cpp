@@ -98,6 +98,7 @@ int RunList(const std::vector<std::string>& args) {
     status = kExitFailed;
   }
   const int32_t takenIn = table.pendingEnd.load() - table.pendingStart.load();
+  const bool full = table.Full();
   if (taken.runLoadingJob) LoadingJob::RunToEnd(table, log);
 
   StudyTree tree;
@@ -129,7 +130,9 @@ int RunList(const std::vector<std::string>& args) {
   else
     std::cerr << " (files taken in " << takenIn << ", read " << table.validCount.load() << ", rejected "
               << (takenIn - table.validCount.load());
-  std::cerr << ", duplicates " << tree.DuplicateCount() << ")\n";
+  std::cerr << ", duplicates " << tree.DuplicateCount() << ")";
+  if (full) std::cerr << "; the table is full (\"最大数\" " << table.capacity << "), the remaining paths were not taken in";
+  std::cerr << "\n";
   return status;
 }
 
