@@ -30,6 +30,7 @@ std::string CleanText(std::string_view sjis);
 void PrintError(std::string_view sjisMessage);
 
 int RunInfo(const std::vector<std::string>& args);
+int RunRender(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);
 
 }  // namespace velmo::cli

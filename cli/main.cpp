@@ -12,6 +12,7 @@ namespace {
 void Usage() {
   std::cerr << "usage: velmo-cli COMMAND ...\n"
                "  info FILE                       the image record of FILE as name=value lines\n"
+               "  render FILE -o OUT [options]    one display conversion of FILE as .bmp, .jpg or .png\n"
                "  list PATH... [--level patient|study|series|image]\n"
                "                                  the study list of files, folders or one DICOMDIR as TSV\n";
 }
@@ -34,6 +35,7 @@ int main(int argc, char** argv) {
   }
   const std::string command = argv[1];
   if (command == "info") return velmo::cli::RunInfo(args);
+  if (command == "render") return velmo::cli::RunRender(args);
   if (command == "list") return velmo::cli::RunList(args);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();

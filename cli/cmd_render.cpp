@@ -1,0 +1,274 @@
+// velmo-cli render FILE -o OUT [options]: one display conversion of a pane showing
+// FILE, written as the display bitmap itself (.bmp), JPEG quality 80 (.jpg) or PNG.
+#include <png.h>
+#include <turbojpeg.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <optional>
+
+#include "cli_common.h"
+#include "dicom/view_load.h"
+#include "render/convert.h"
+#include "render/geometry.h"
+#include "shell/install.h"
+#include "shell/log.h"
+#include "shell/numbers.h"
+#include "shell/settings.h"
+
+namespace velmo::cli {
+
+namespace {
+
+constexpr const char* kRenderUsage =
+    "usage: velmo-cli render FILE -o OUT [--frame N] [--canvas WxH] [--fit|--one-to-one|--actual|--zoom F]\n"
+    "       [--level L --width W] [--rotate-left DEG|--rotate-right DEG] [--flip-h] [--flip-v]\n"
+    "       [--negative] [--palette] [--denoise] [--sharpen] [--bicubic]\n"
+    "  OUT ending in .bmp receives the display bitmap as it is, .jpg JPEG quality 80, .png PNG.\n";
+
+bool EndsWith(const std::string& s, const char* suffix) {
+  const std::string t(suffix);
+  if (s.size() < t.size()) return false;
+  for (size_t i = 0; i < t.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - t.size() + i])) != t[i]) return false;
+  return true;
+}
+
+// A whole decimal number (optional sign), nothing else.
+bool WholeNumber(const std::string& text, int32_t* out) {
+  if (text.empty()) return false;
+  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (i == text.size()) return false;
+  for (size_t k = i; k < text.size(); ++k)
+    if (text[k] < '0' || text[k] > '9') return false;
+  *out = ParseInt(text);
+  return true;
+}
+
+// The visible picture top-down: one grey byte per pixel for 8-bit bitmaps (the
+// colour table is a grey ramp), else red, green, blue.
+struct Picture {
+  int32_t width = 0, height = 0, channels = 1;
+  std::vector<uint8_t> bytes;
+};
+
+Picture TopDown(const std::vector<uint8_t>& bmp) {
+  Picture pic;
+  pic.width = static_cast<int32_t>(BitmapU32(bmp, 18));
+  pic.height = static_cast<int32_t>(BitmapU32(bmp, 22));
+  const bool bits32 = BitmapU16(bmp, 28) == 32;
+  const size_t off = BitmapU32(bmp, 10);
+  pic.channels = bits32 ? 3 : 1;
+  const size_t w = static_cast<size_t>(pic.width), h = static_cast<size_t>(pic.height);
+  pic.bytes.resize(w * h * static_cast<size_t>(pic.channels));
+  for (size_t y = 0; y < h; ++y) {
+    const uint8_t* row = bmp.data() + off + (h - 1 - y) * w * (bits32 ? 4 : 1);
+    uint8_t* out = pic.bytes.data() + y * w * static_cast<size_t>(pic.channels);
+    for (size_t x = 0; x < w; ++x) {
+      if (bits32) {
+        out[x * 3 + 0] = row[x * 4 + 2];
+        out[x * 3 + 1] = row[x * 4 + 1];
+        out[x * 3 + 2] = row[x * 4 + 0];
+      } else {
+        out[x] = bmp[54 + size_t{row[x]} * 4];  // blue of the colour table entry (B = G = R)
+      }
+    }
+  }
+  return pic;
+}
+
+bool WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+bool WriteJpeg(const std::string& path, const Picture& pic) {
+  tjhandle handle = tjInitCompress();
+  if (!handle) return false;
+  unsigned char* jpeg = nullptr;
+  unsigned long size = 0;
+  const int rc = tjCompress2(handle, pic.bytes.data(), pic.width, 0, pic.height,
+                             pic.channels == 1 ? TJPF_GRAY : TJPF_RGB, &jpeg, &size,
+                             pic.channels == 1 ? TJSAMP_GRAY : TJSAMP_420, 80, 0);
+  bool ok = rc == 0 && WriteFile(path, jpeg, size);
+  if (jpeg) tjFree(jpeg);
+  tjDestroy(handle);
+  return ok;
+}
+
+bool WritePng(const std::string& path, const Picture& pic) {
+  FILE* fp = std::fopen(path.c_str(), "wb");
+  if (!fp) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!png || !info) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(fp);
+    return false;
+  }
+  std::vector<png_bytep> rows(static_cast<size_t>(pic.height));
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::fclose(fp);
+    return false;
+  }
+  png_init_io(png, fp);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(pic.width), static_cast<png_uint_32>(pic.height), 8,
+               pic.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_compression_level(png, 6);
+  const size_t stride = static_cast<size_t>(pic.width) * static_cast<size_t>(pic.channels);
+  for (size_t y = 0; y < rows.size(); ++y) rows[y] = const_cast<png_bytep>(pic.bytes.data() + y * stride);
+  png_set_rows(png, info, rows.data());
+  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return std::fclose(fp) == 0;
+}
+
+}  // namespace
+
+int RunRender(const std::vector<std::string>& args) {
+  std::string file, out;
+  int32_t frame = 1, canvasW = 512, canvasH = 512;
+  enum { kFit, kOneToOne, kActual, kZoom } mode = kFit;
+  std::string zoomText;
+  std::optional<int32_t> level, width;
+  std::optional<std::string> rotateLeft, rotateRight;
+  bool flipH = false, flipV = false, negative = false, palette = false, denoise = false, sharpen = false,
+       bicubic = false;
+  auto usage = [](const std::string& why) {
+    std::cerr << "velmo-cli render: " << why << "\n" << kRenderUsage;
+    return kExitUsage;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* v) {
+      if (i + 1 >= args.size()) return false;
+      *v = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "-o" || a == "--output") {
+      if (!value(&out)) return usage("-o needs a file name");
+    } else if (a == "--frame") {
+      if (!value(&v) || !WholeNumber(v, &frame) || frame < 1) return usage("--frame needs a number from 1");
+    } else if (a == "--canvas") {
+      const size_t x = value(&v) ? v.find_first_of("xX") : std::string::npos;
+      if (x == std::string::npos || !WholeNumber(v.substr(0, x), &canvasW) || !WholeNumber(v.substr(x + 1), &canvasH) ||
+          canvasW < 4 || canvasH < 1 || canvasW > 65536 || canvasH > 65536)
+        return usage("--canvas needs WxH (width 4..65536, height 1..65536)");
+    } else if (a == "--fit") {
+      mode = kFit;
+    } else if (a == "--one-to-one") {
+      mode = kOneToOne;
+    } else if (a == "--actual") {
+      mode = kActual;
+    } else if (a == "--zoom") {
+      if (!value(&zoomText)) return usage("--zoom needs a factor");
+      mode = kZoom;
+    } else if (a == "--level" || a == "--width") {
+      int32_t n = 0;
+      if (!value(&v) || !WholeNumber(v, &n)) return usage(a + " needs a whole number");
+      (a == "--level" ? level : width) = n;
+    } else if (a == "--rotate-left" || a == "--rotate-right") {
+      if (!value(&v)) return usage(a + " needs an angle");
+      int32_t n = 0;
+      if (!WholeNumber(v, &n)) return usage(a + " needs a whole number of degrees");
+      (a == "--rotate-left" ? rotateLeft : rotateRight) = v;
+      (a == "--rotate-left" ? rotateRight : rotateLeft).reset();
+    } else if (a == "--flip-h") {
+      flipH = true;
+    } else if (a == "--flip-v") {
+      flipV = true;
+    } else if (a == "--negative") {
+      negative = true;
+    } else if (a == "--palette") {
+      palette = true;
+    } else if (a == "--denoise") {
+      denoise = true;
+    } else if (a == "--sharpen") {
+      sharpen = true;
+    } else if (a == "--bicubic") {
+      bicubic = true;
+    } else if (!a.empty() && a[0] == '-') {
+      return usage("unknown option " + a);
+    } else if (file.empty()) {
+      file = a;
+    } else {
+      return usage("one FILE only");
+    }
+  }
+  if (file.empty() || out.empty()) return usage("FILE and -o OUT are required");
+  if (!EndsWith(out, ".bmp") && !EndsWith(out, ".jpg") && !EndsWith(out, ".jpeg") && !EndsWith(out, ".png"))
+    return usage("OUT must end in .bmp, .jpg or .png");
+
+  StderrNotifier notifier;
+  Log log(InstallFolder());
+  LoadContext ctx;
+  ctx.notifier = &notifier;
+  ctx.log = &log;
+  PrepareSingleFile(ctx, file);
+  if (!LoadImageAtViewPosition(ctx, 1)) {
+    PrintError(ctx.failureMessage.empty() ? std::string_view("load failed") : std::string_view(ctx.failureMessage));
+    return kExitFailed;
+  }
+  DicomImage& im = ctx.records[0];
+  if (level) im.level = *level;
+  if (width) im.width = *width;
+
+  const Settings settings = Settings::Load();
+  RenderContext rc;
+  rc.log = &log;
+  rc.notifier = &notifier;
+  rc.pitch = DisplayPitch{settings.dotPitchX, settings.dotPitchY};
+  if (BuildDisplayTables(rc.tables, InstallFolder(), log, &notifier) != TablesResult::kOk) return kExitFailed;
+
+  PaneDisplay pane;
+  pane.pane = 1;
+  pane.canvasWidth = canvasW;
+  pane.canvasHeight = canvasH;
+  pane.frame = frame;
+  pane.interpolation = (bicubic || settings.Bicubic()) ? Interpolation::kBicubic : Interpolation::kBilinear;
+  pane.negative = negative;
+  pane.paletteColour = palette && !im.isColour;
+  pane.noiseRemoval = denoise && !im.isColour;
+  pane.sharpen = sharpen && !im.isColour;
+  switch (mode) {
+    case kFit: SetScaleMode(pane, ScaleMode::kFit, im, rc.pitch); break;
+    case kOneToOne: SetScaleMode(pane, ScaleMode::kOneToOne, im, rc.pitch); break;
+    case kActual: SetScaleMode(pane, ScaleMode::kActualSize, im, rc.pitch); break;
+    case kZoom:
+      if (!EditZoomText(pane, zoomText, im, rc.pitch))
+        return usage("--zoom needs a factor of at least 0.05 whose bitmap stays within 1 GiB");
+      break;
+  }
+  if (rotateLeft) SetRotateLeft(pane, true, ParseRotationAngle(*rotateLeft));
+  if (rotateRight) SetRotateRight(pane, true, ParseRotationAngle(*rotateRight));
+  SetFlipHorizontal(pane, flipH);
+  SetFlipVertical(pane, flipV);
+
+  const ConvertResult result = ConvertToDisplay(rc, pane, im);
+  if (result == ConvertResult::kFailed) return kExitFailed;
+  if (result == ConvertResult::kBlank) {
+    std::cerr << "velmo-cli: nothing to draw (no pixel data for this frame, or the image does not fit the canvas)\n";
+    return kExitFailed;
+  }
+  const size_t size = BitmapU32(im.displayBitmap, 2);
+  bool ok;
+  if (EndsWith(out, ".bmp"))
+    ok = WriteFile(out, im.displayBitmap.data(), size);
+  else if (EndsWith(out, ".png"))
+    ok = WritePng(out, TopDown(im.displayBitmap));
+  else
+    ok = WriteJpeg(out, TopDown(im.displayBitmap));
+  if (!ok) {
+    std::cerr << "velmo-cli: cannot write " << out << "\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace velmo::cli

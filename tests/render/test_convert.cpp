@@ -1,0 +1,275 @@
+// ConvertToDisplay: the bitmap layout, the paths through it and the equality of the
+// fast loops with the per-pixel reference renderer.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "reference_render.h"
+#include "render/convert.h"
+#include "render/value_map.h"
+#include "render_fixtures.h"
+#include "shell/text.h"
+#include "support/test_util.h"
+
+namespace velmo {
+namespace {
+
+using test::MakeColour;
+using test::MakeGrey;
+
+std::vector<uint8_t> PixelArea(const DicomImage& im) {
+  const uint32_t off = BitmapU32(im.displayBitmap, 10);
+  const size_t n = size_t(BitmapU32(im.displayBitmap, 18)) * BitmapU32(im.displayBitmap, 22) *
+                   (BitmapU16(im.displayBitmap, 28) / 8);
+  return std::vector<uint8_t>(im.displayBitmap.begin() + off, im.displayBitmap.begin() + off + n);
+}
+
+PaneDisplay Pane(int wc, int hc) {
+  PaneDisplay p;
+  p.canvasWidth = wc;
+  p.canvasHeight = hc;
+  return p;
+}
+
+TEST(ConvertToDisplay, WritesTheBitmapHeadersAndColourTable) {
+  std::mt19937 rng(1);
+  DicomImage im = MakeGrey(64, 64, 16, 12, 0, rng);
+  RenderContext ctx;
+  PaneDisplay pane = Pane(100, 60);  // width used as 100, side 60
+  ASSERT_EQ(ConvertToDisplay(ctx, pane, im), ConvertResult::kDrawn);
+  const auto& b = im.displayBitmap;
+  EXPECT_EQ(b[0], 'B');
+  EXPECT_EQ(b[1], 'M');
+  EXPECT_EQ(BitmapU32(b, 2), 100u * 60 * 2 + 1078);
+  EXPECT_EQ(BitmapU32(b, 6), 0u);
+  EXPECT_EQ(BitmapU32(b, 10), 1078u);
+  EXPECT_EQ(BitmapU32(b, 14), 40u);
+  EXPECT_EQ(BitmapU32(b, 18), 100u);
+  EXPECT_EQ(BitmapU32(b, 22), 60u);
+  EXPECT_EQ(BitmapU16(b, 26), 1);
+  EXPECT_EQ(BitmapU16(b, 28), 8);
+  EXPECT_EQ(BitmapU32(b, 30), 0u);
+  EXPECT_EQ(BitmapU32(b, 34), 0u);
+  EXPECT_EQ(BitmapU32(b, 38), 3780u);
+  EXPECT_EQ(BitmapU32(b, 42), 3780u);
+  EXPECT_EQ(BitmapU32(b, 46), 0u);
+  EXPECT_EQ(BitmapU32(b, 50), 0u);
+  EXPECT_EQ(0, std::memcmp(b.data() + 54, ctx.tables.boneWhite.data(), 1024));
+  EXPECT_EQ(im.displayBitmapPane, 1);
+  EXPECT_FALSE(pane.needsConversion);
+
+  DicomImage colour = MakeColour(10, 10, rng);
+  PaneDisplay p2 = Pane(40, 40);
+  p2.pane = 2;
+  ASSERT_EQ(ConvertToDisplay(ctx, p2, colour), ConvertResult::kDrawn);
+  EXPECT_EQ(BitmapU32(colour.displayBitmap, 2), 40u * 40 * 4 + 54);
+  EXPECT_EQ(BitmapU32(colour.displayBitmap, 10), 54u);
+  EXPECT_EQ(BitmapU16(colour.displayBitmap, 28), 32);
+  EXPECT_EQ(colour.displayBitmapPane, 2);
+}
+
+// The fast loops against the reference renderer over random images, windows,
+// canvases, zooms, rotations, flips, interpolations and display modes.
+TEST(ConvertToDisplay, MatchesThePerPixelReferenceOnRandomCases) {
+  std::mt19937 rng(20240611);
+  RenderContext ctx;
+  for (int k = 0; k < 768; ++k) ctx.tables.colourPalette[k] = uint8_t(rng());
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  int enlargedCases = 0, reducedCases = 0;
+  for (int iter = 0; iter < 1500; ++iter) {
+    const int kind = pick(0, 9);
+    const int rows = pick(1, 36), cols = pick(1, 36);
+    DicomImage im;
+    if (kind <= 6) {
+      const int ba = kind <= 1 ? 8 : 16;
+      const int bs = ba == 8 ? pick(1, 8) : pick(1, 16);
+      im = MakeGrey(rows, cols, ba, bs, pick(0, 1), rng, pick(1, 2));
+      im.syntaxType = pick(0, 3) == 0 ? kExplicitBig : kExplicitLittle;
+      im.isMonochrome1 = pick(0, 3) == 0;
+      im.rescaleIntercept = pick(0, 2) == 0 ? pick(-3000, 3000) : 0;
+      im.rescaleSlope = pick(0, 3) == 0 ? float(pick(-4000, 4000)) / 1000.0f : 1.0f;
+      im.level = pick(-2000, 4000);
+      const int wsel = pick(0, 5);
+      im.width = wsel == 0 ? pick(-3, 2) : (wsel == 1 ? pick(2, 40) : pick(2, 70000));
+      if (pick(0, 5) == 0) {
+        im.hasVoiLut = 1;
+        im.voiLutBits = 8;
+        im.voiLutData.resize(size_t(pick(0, 300)));
+        for (auto& e : im.voiLutData) e = uint16_t(rng());
+      }
+    } else {
+      im = MakeColour(rows, cols, rng, kind == 8);
+      if (kind == 9) {  // palette colour image
+        im.photometric = "PALETTE COLOR";
+        im.hasPalette = 1;
+        im.bitsAllocated = pick(0, 1) ? 16 : 8;
+        im.bitsStored = im.bitsAllocated;
+        im.pixelData.resize(size_t(rows) * cols * (im.bitsAllocated / 8));
+        for (auto& b : im.pixelData) b = uint8_t(rng());
+        for (auto* t : {&im.paletteRed, &im.paletteGreen, &im.paletteBlue}) {
+          t->resize(size_t(pick(0, 1) ? 65536 : 200));
+          for (auto& e : *t) e = uint16_t(rng());
+        }
+        for (int c = 0; c < 3; ++c) im.paletteDescriptor[c][2] = pick(0, 1) ? 16 : 8;
+      }
+      im.level = pick(0, 3) == 0 ? 128 : pick(-50, 1100);
+      im.width = pick(0, 3) == 0 ? 256 : pick(-50, 1100);
+    }
+    PaneDisplay pane = Pane(pick(4, 90), pick(1, 90));
+    pane.pane = pick(1, 2);
+    pane.frame = pick(1, 3);
+    pane.paletteColour = !im.isColour && pick(0, 3) == 0;
+    pane.interpolation = pick(0, 1) ? Interpolation::kBicubic : Interpolation::kBilinear;
+    pane.flipHorizontal = int16_t(pick(0, 1));
+    pane.flipVertical = int16_t(pick(0, 1));
+    pane.nearestOnly = pick(0, 9) == 0;
+    const int asel = pick(0, 3);
+    pane.rotationAngle = asel == 0 ? 0 : (asel == 1 ? 90 * pick(1, 3) : pick(1, 359));
+    if (pick(0, 1)) {
+      pane.fitMode = false;
+      pane.zoomFactor = float(pick(30, 400)) / 100.0f;
+    }
+    const bool bits8 = !im.isColour && !pane.paletteColour;
+    pane.noiseRemoval = bits8 && pick(0, 3) == 0;
+    pane.sharpen = bits8 && pick(0, 3) == 0;
+
+    const ConvertResult r = ConvertToDisplay(ctx, pane, im);
+    if (r == ConvertResult::kBlank) continue;
+    ASSERT_EQ(r, ConvertResult::kDrawn) << "iteration " << iter;
+    const DisplayGeometry& g = pane.last;
+    const int frame = std::clamp(pane.frame, 1, im.Frames());
+    std::vector<uint8_t> ref = test::ReferencePixels(im, pane, ctx.tables, g, frame);
+    if (pane.noiseRemoval) test::RefMedian(ref, g.W, g.H);
+    if (pane.sharpen) test::RefSharpen(ref, g.W, g.H);
+    const bool enlarged = !pane.nearestOnly && g.w > im.columns && g.h > im.rows;
+    (enlarged ? enlargedCases : reducedCases)++;
+    ASSERT_EQ(PixelArea(im), ref) << "iteration " << iter << " kind " << kind << " " << rows << "x" << cols
+                                  << " canvas " << pane.canvasWidth << "x" << pane.canvasHeight << " angle "
+                                  << pane.rotationAngle << (enlarged ? " enlarged" : " reduced");
+  }
+  EXPECT_GT(enlargedCases, 200);
+  EXPECT_GT(reducedCases, 200);
+}
+
+TEST(ConvertToDisplay, NegativeChangesOnlyTheColourTable) {
+  std::mt19937 rng(3);
+  DicomImage im = MakeGrey(32, 32, 16, 12, 0, rng);
+  im.level = 2048;
+  im.width = 4096;
+  RenderContext ctx;
+  PaneDisplay pane = Pane(64, 64);
+  ASSERT_EQ(ConvertToDisplay(ctx, pane, im), ConvertResult::kDrawn);
+  const std::vector<uint8_t> before = PixelArea(im);
+  // Pixels that would change if recomputed prove no recomputation happens.
+  im.level = 0;
+  pane.negative = true;
+  ASSERT_EQ(ConvertToDisplay(ctx, pane, im), ConvertResult::kDrawn);
+  EXPECT_EQ(PixelArea(im), before);
+  EXPECT_EQ(0, std::memcmp(im.displayBitmap.data() + 54, ctx.tables.boneBlack.data(), 1024));
+}
+
+TEST(ConvertToDisplay, Monochrome1ShowsTheInvertedRampAndABlackMargin) {
+  std::mt19937 rng(4);
+  DicomImage im = MakeGrey(16, 32, 8, 8, 0, rng);  // wider than high: margins above and below
+  im.isMonochrome1 = 1;
+  im.level = 128;
+  RenderContext ctx;
+  PaneDisplay pane = Pane(32, 32);
+  ASSERT_EQ(ConvertToDisplay(ctx, pane, im), ConvertResult::kDrawn);
+  const auto& b = im.displayBitmap;
+  EXPECT_EQ(0, std::memcmp(b.data() + 54, ctx.tables.boneBlack.data(), 1024));
+  // Margin rows hold 255, which the inverted ramp shows black.
+  EXPECT_EQ(b[1078], 255);
+  EXPECT_EQ(b[54 + 255 * 4], 0);
+  pane.negative = true;
+  ASSERT_EQ(ConvertToDisplay(ctx, pane, im), ConvertResult::kDrawn);
+  EXPECT_EQ(0, std::memcmp(b.data() + 54, ctx.tables.boneWhite.data(), 1024));
+}
+
+TEST(ConvertToDisplay, ReusesTheBufferAndConvertsAgainForAnotherPane) {
+  std::mt19937 rng(5);
+  DicomImage im = MakeGrey(32, 32, 16, 16, 0, rng);
+  RenderContext ctx;
+  PaneDisplay left = Pane(200, 200);
+  ASSERT_EQ(ConvertToDisplay(ctx, left, im), ConvertResult::kDrawn);
+  const uint8_t* data = im.displayBitmap.data();
+  const size_t allocated = im.displayBitmap.size();
+  left.canvasWidth = left.canvasHeight = 100;  // smaller bitmap: same buffer, header says the new size
+  ASSERT_EQ(ConvertToDisplay(ctx, left, im), ConvertResult::kDrawn);
+  EXPECT_EQ(im.displayBitmap.data(), data);
+  EXPECT_EQ(im.displayBitmap.size(), allocated);
+  EXPECT_EQ(BitmapU32(im.displayBitmap, 2), 100u * 100 * 2 + 1078);
+
+  // The right pane showing the same record converts again even without a request.
+  PaneDisplay right = Pane(100, 100);
+  right.pane = 2;
+  right.needsConversion = false;
+  right.last = left.last;
+  right.flipHorizontal = 1;
+  ASSERT_EQ(ConvertToDisplay(ctx, right, im), ConvertResult::kDrawn);
+  EXPECT_EQ(im.displayBitmapPane, 2);
+  std::vector<uint8_t> ref = test::ReferencePixels(im, right, ctx.tables, right.last, 1);
+  EXPECT_EQ(PixelArea(im), ref);
+}
+
+TEST(ConvertToDisplay, NothingToShowPaintsBlack) {
+  std::mt19937 rng(6);
+  RenderContext ctx;
+  DicomImage im = MakeGrey(16, 16, 16, 16, 0, rng);
+  PaneDisplay zero = Pane(0, 100);
+  EXPECT_EQ(ConvertToDisplay(ctx, zero, im), ConvertResult::kBlank);
+  zero = Pane(100, 0);
+  EXPECT_EQ(ConvertToDisplay(ctx, zero, im), ConvertResult::kBlank);
+  EXPECT_TRUE(im.displayBitmap.empty());
+  // A 1 x 400 image on a small canvas has a displayed width of 0.
+  DicomImage thin = MakeGrey(400, 1, 8, 8, 0, rng);
+  PaneDisplay pane = Pane(100, 100);
+  EXPECT_EQ(ConvertToDisplay(ctx, pane, thin), ConvertResult::kBlank);
+  EXPECT_TRUE(pane.needsConversion);
+  // Pixel data shorter than the frame.
+  DicomImage shortData = MakeGrey(16, 16, 16, 16, 0, rng, 2);
+  shortData.pixelData.resize(16 * 16 * 2 + 10);
+  pane.frame = 2;
+  EXPECT_EQ(ConvertToDisplay(ctx, pane, shortData), ConvertResult::kBlank);
+  pane.frame = 1;
+  EXPECT_EQ(ConvertToDisplay(ctx, pane, shortData), ConvertResult::kDrawn);
+}
+
+TEST(ConvertToDisplay, RefusesABitmapLargerThanTheLimit) {
+  std::mt19937 rng(7);
+  DicomImage im = MakeGrey(8, 8, 8, 8, 0, rng);
+  im.pixelSpacing[0] = im.pixelSpacing[1] = 5000.0f;  // actual size of a huge image
+  RenderContext ctx;
+  test::RecordingNotifier notifier;
+  ctx.notifier = &notifier;
+  PaneDisplay pane = Pane(400, 400);
+  pane.fitMode = false;
+  pane.actualSizeMode = true;
+  EXPECT_EQ(ConvertToDisplay(ctx, pane, im), ConvertResult::kFailed);
+  ASSERT_EQ(notifier.entries.size(), 1u);
+  EXPECT_NE(Utf8FromSjis(notifier.entries[0].message).find("画像表示用（BMP形式）のメモリの確保に失敗しました。("),
+            std::string::npos);
+  EXPECT_TRUE(im.displayBitmap.empty());
+}
+
+TEST(ConvertToDisplay, EnlargedUnsigned16BitShowsTheBackgroundHigh) {
+  // A rotated unsigned 16-bit image: the corners get 0xF830, a high value.
+  DicomImage im;
+  im.rows = im.columns = 8;
+  im.bitsAllocated = im.bitsStored = 16;
+  im.frameCount = 1;
+  im.pixelData.assign(8 * 8 * 2, 0);
+  im.level = 32768;
+  im.width = 65536;
+  RenderContext ctx;
+  PaneDisplay pane = Pane(64, 64);
+  pane.rotationAngle = 45;
+  ASSERT_EQ(ConvertToDisplay(ctx, pane, im), ConvertResult::kDrawn);
+  const auto px = PixelArea(im);
+  EXPECT_EQ(px[0], 0xF830 * 256 / 65536);  // bottom-left corner of the square
+  EXPECT_EQ(px[32 * 64 + 32], 0);          // the image itself
+}
+
+}  // namespace
+}  // namespace velmo
