@@ -304,6 +304,13 @@ TEST(ListReaderDisk, RejectsWhatCannotBeReadAndReadsOddNames) {
   EXPECT_FALSE(reader.Read(zero, r));
   EXPECT_EQ(reader.failureMessage(), Format(SJ("画像ファイル（%s）のサイズが 0 です"), zero));
 
+}
+
+TEST(ListReaderDisk, RejectsFilesWithoutReadRights) {
+  test::TempDir dir;
+  ListEntryReader reader(Log::Null());
+  ListRecord r;
+  const Bytes good = MakeFile(kExplicitLe, Dataset(1));
   const std::string locked = dir.File("locked.dcm");
   test::WriteBytes(locked, good);
   ::chmod(locked.c_str(), 0);
