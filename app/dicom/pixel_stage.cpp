@@ -85,7 +85,8 @@ bool Allocate(LoadContext& ctx, DicomImage& im, uint64_t total) {
 void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, const uint8_t* end,
                       uint64_t frameBytes, int32_t frames) {
   ctx.Write(SJ("Jpegの解凍開始"), kLogNormal, 2);
-  JpegDecoder decoder;
+  // One decoder per thread, kept between loads (its set-up is not free).
+  thread_local JpegDecoder decoder;
   std::vector<uint8_t> joined;  // a frame spread over several fragments
   const int samples = im.SamplesInPixelData();
   const uint8_t* pos = start;
