@@ -163,8 +163,9 @@ void DecodeRleFrames(DicomImage& im, const uint8_t* start, const uint8_t* end, u
       fragment = {joined.data(), joined.size()};
     }
     uint8_t* out = im.pixelData.data() + static_cast<size_t>(f) * frameBytes;
-    DecodeRleFrame(fragment.value, fragment.length, out, frameBytes, im.bitsAllocated);
-    if (ybr) ConvertYbrFullToRgb(out, frameBytes / 3);
+    const RleFrameResult result = DecodeRleFrame(fragment.value, fragment.length, out, frameBytes, im.bitsAllocated);
+    // A frame nothing was decoded into stays black rather than turning green.
+    if (ybr && result.bytesWritten > 0) ConvertYbrFullToRgb(out, frameBytes / 3);
   }
 }
 

@@ -139,6 +139,21 @@ TEST(RleLoad, YbrFullFramesAreConvertedButYbrFull422AreNot) {
   }
 }
 
+TEST(RleLoad, YbrFullFrameWithNothingDecodedStaysBlack) {
+  Image im;
+  im.rows = 1;
+  im.columns = 2;
+  im.samples = 3;
+  im.photometric = "YBR_FULL";
+  im.frames = "2";
+  Bytes broken = RleFragment({Bytes{1, 2}, Bytes{3, 4}, Bytes{5, 6}});
+  broken[0] = 99;  // more segments than allowed
+  MemoryLoad load;
+  ASSERT_TRUE(load.Load(EncapsulatedFile(im, {broken}, kRleLossless)));
+  EXPECT_EQ(load.FrameBytes(0), Bytes(6, 0));
+  EXPECT_EQ(load.FrameBytes(1), Bytes(6, 0));
+}
+
 TEST(RleLoad, MultiFrameFilesGiveOneFragmentPerFrameAfterTheOffsetTable) {
   Image im;
   im.frames = "3";
