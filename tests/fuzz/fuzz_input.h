@@ -1,0 +1,44 @@
+#pragma once
+// Splits a fuzz input into the scanner's arguments and a stream buffer of exactly
+// the remaining size, so the sanitizer sees both ends of the buffer.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+namespace velmo::fuzz {
+
+struct ScanInput {
+  int32_t syntax = 0;
+  int32_t mode = 0;
+  uint8_t tag[4] = {0, 0, 0, 0};  // group high, group low, element high, element low
+  std::unique_ptr<uint8_t[]> buffer;
+  size_t size = 0;
+};
+
+// Byte 0 picks the encoding (callers pass 0, 1 or 2; other values must be safe too),
+// byte 1 the mode, bytes 2..5 the tag; the rest is the stream.
+inline bool SplitScanInput(const uint8_t* data, size_t size, ScanInput& in) {
+  if (size < 6) return false;
+  static const int32_t kSyntaxes[] = {0, 1, 2, 0, 1, 2, 3, -1};
+  in.syntax = kSyntaxes[data[0] % 8];
+  in.mode = data[1] % 3;
+  std::memcpy(in.tag, data + 2, 4);
+  in.size = size - 6;
+  in.buffer.reset(new uint8_t[in.size ? in.size : 1]);
+  if (in.size) std::memcpy(in.buffer.get(), data + 6, in.size);
+  return true;
+}
+
+// The tag as it stands in the stream at p, for the byte order of `syntax`.
+inline void TagAt(const uint8_t* p, int32_t syntax, uint16_t& group, uint16_t& element) {
+  if (syntax == 2) {
+    group = static_cast<uint16_t>(p[0] << 8 | p[1]);
+    element = static_cast<uint16_t>(p[2] << 8 | p[3]);
+  } else {
+    group = static_cast<uint16_t>(p[1] << 8 | p[0]);
+    element = static_cast<uint16_t>(p[3] << 8 | p[2]);
+  }
+}
+
+}  // namespace velmo::fuzz
