@@ -24,7 +24,7 @@ if [ -z "$folder" ]; then
     exit 2
   fi
   echo "making or reusing the generated CT folder $folder ..."
-  VELMO_BENCH_LIST_DIR=$folder "$bin/velmo-bench" --benchmark_filter='BM_ListEntryReader_CtFolder$' \
+  VELMO_BENCH_LIST_DIR=$folder "$bin/velmo-bench" --benchmark_filter='BM_ListEntryReader_CtFolder/' \
     --benchmark_min_time=0.01 >/dev/null 2>&1 || { echo "velmo-bench failed" >&2; exit 1; }
 fi
 if [ ! -d "$folder" ]; then
@@ -67,7 +67,15 @@ if command -v dcmdump >/dev/null 2>&1; then
 else
   echo "dcmdump: not installed (skipped)"
 fi
-if python3 -c 'import pydicom' >/dev/null 2>&1; then
+# The first Python that can import pydicom (Debian's python3-pydicom installs into /usr/bin/python3).
+python=""
+for candidate in python3 /usr/bin/python3; do
+  if command -v "$candidate" >/dev/null 2>&1 && "$candidate" -c 'import pydicom' >/dev/null 2>&1; then
+    python=$candidate
+    break
+  fi
+done
+if [ -n "$python" ]; then
   read -r -d '' pyscript <<'EOF'
 import os, sys
 from pydicom import dcmread
@@ -80,7 +88,7 @@ for root, _, names in os.walk(sys.argv[1]):
         except Exception:
             pass
 EOF
-  if t=$(best_of pydicom python3 -c "$pyscript" "$folder"); then seconds[pydicom]=$t; fi
+  if t=$(best_of pydicom "$python" -c "$pyscript" "$folder"); then seconds[pydicom]=$t; fi
 else
   echo "pydicom: not importable (skipped)"
 fi

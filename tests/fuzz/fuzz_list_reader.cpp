@@ -27,11 +27,15 @@ std::vector<uint8_t> KnownFile() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::vector<uint8_t> known = KnownFile();
-  velmo::MemoryFileSource files;
+  // One reader for the whole run, as one loading job reads many files with one
+  // scratch buffer: whatever an input leaves behind meets the next input.
+  static velmo::MemoryFileSource& files = *[] {
+    auto* f = new velmo::MemoryFileSource;
+    f->Add("/fuzz/known", KnownFile());
+    return f;
+  }();
+  static velmo::ListEntryReader& reader = *new velmo::ListEntryReader(velmo::Log::Null(), &files);
   files.Add("/fuzz/image", std::vector<uint8_t>(data, data + size));
-  files.Add("/fuzz/known", known);
-  velmo::ListEntryReader reader(velmo::Log::Null(), &files);
   velmo::ListRecord record;
   record.filePath = "/fuzz/image";
   if (reader.Read("/fuzz/image", record)) {
