@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -126,6 +127,8 @@ bool FrameBytesComparable(const Row& r) {
 TEST(Corpus, DecodedFilesMatchTheReference) {
   const std::string dir = TestDataDir();
   if (dir.empty()) GTEST_SKIP() << "public corpus not found under " << VELMO_TESTDATA_DIR;
+  const std::string cli = std::string(VELMO_BIN_DIR) + "/velmo-cli";
+  if (access(cli.c_str(), X_OK) != 0) GTEST_SKIP() << cli << " is not built (build the velmo-cli target)";
   TempDir home;
   MakeInstallation(home.path());
 
