@@ -2,7 +2,11 @@
 
 #include <clocale>
 #include <cstdio>
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -88,5 +92,54 @@ bool UseCommaLocale() {
 }
 
 void RestoreCLocale() { std::setlocale(LC_ALL, "C"); }
+
+std::vector<TsvRow> ReadReferenceTsv() {
+  std::vector<TsvRow> rows;
+  const std::string dir = TestDataDir();
+  if (dir.empty()) return rows;
+  std::ifstream in(dir + "/reference.tsv");
+  std::string line;
+  std::vector<std::string> titles;
+  auto split = [](const std::string& l) {
+    std::vector<std::string> cells;
+    std::string cell;
+    std::istringstream s(l);
+    while (std::getline(s, cell, '\t')) cells.push_back(cell);
+    if (!l.empty() && l.back() == '\t') cells.emplace_back();
+    return cells;
+  };
+  if (std::getline(in, line)) titles = split(line);
+  while (std::getline(in, line)) {
+    std::vector<std::string> cells = split(line);
+    TsvRow row;
+    for (size_t i = 0; i < titles.size(); ++i) row[titles[i]] = i < cells.size() ? cells[i] : "";
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::string ShellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+CommandResult RunCommand(const std::string& shellCommand) {
+  TempDir tmp;
+  const std::string errFile = tmp.File("stderr");
+  CommandResult r;
+  FILE* p = popen((shellCommand + " 2>" + ShellQuote(errFile)).c_str(), "r");
+  if (p == nullptr) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  std::ifstream e(errFile);
+  r.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
+  return r;
+}
+
+std::string CliPath() { return std::string(VELMO_BIN_DIR) + "/velmo-cli"; }
 
 }  // namespace velmo::test

@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers shared by the test suites.
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,20 @@ void WriteText(const std::string& path, std::string_view text);
 
 // The public corpus folder, or "" when it is not there.
 std::string TestDataDir();
+// The rows of the corpus's reference.tsv as column -> value maps (empty when absent).
+using TsvRow = std::map<std::string, std::string>;
+std::vector<TsvRow> ReadReferenceTsv();
+
+// Runs a shell command; collects its exit status, standard output and standard error.
+struct CommandResult {
+  int status = -1;
+  std::string out, err;
+};
+CommandResult RunCommand(const std::string& shellCommand);
+// A string quoted for the shell.
+std::string ShellQuote(const std::string& s);
+// The velmo-cli of this build.
+std::string CliPath();
 
 // Switches LC_ALL to a locale whose decimal separator is a comma (de_DE.UTF-8),
 // compiling it with localedef into a private folder when the system lacks it.
