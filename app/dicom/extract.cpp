@@ -16,6 +16,14 @@ namespace velmo {
 
 namespace {
 
+// True for a value that holds nothing but spaces and NUL padding.
+bool IsBlank(std::string_view text) {
+  for (char c : text) {
+    if (c != ' ' && c != '\0') return false;
+  }
+  return true;
+}
+
 // Palette tables always hold 65,536 entries: stores and lookups index them with
 // unsigned 16-bit values, so neither a signed first mapped value nor a signed or
 // 16-bit stored pixel value can reach outside them.
@@ -369,8 +377,12 @@ bool ExtractAttributes(LoadContext& ctx, const Region& r, DicomImage& im) {
     for (int i = 0; i < 3; ++i) im.fileWindowWidth[i] = i < n ? TruncToInt32(ParseDouble(values[i])) : 0;
   }
   im.rescaleIntercept = TruncToInt32(ParseDouble(r.Text(0x0028, 0x1052)));
-  if (const ElementView e = r.Find(0x0028, 0x1053); e.found()) im.rescaleSlope = ToFloat(ParseDouble(e.text()));
-  else im.rescaleSlope = 1.0f;
+  // An empty Rescale Slope counts as absent: a slope of 0 would flatten every pixel.
+  if (const ElementView e = r.Find(0x0028, 0x1053); e.found() && !IsBlank(e.text())) {
+    im.rescaleSlope = ToFloat(ParseDouble(e.text()));
+  } else {
+    im.rescaleSlope = 1.0f;
+  }
 
   // Palette colour tables, then the lookup table.
   for (int colour = 0; colour < 3; ++colour) {

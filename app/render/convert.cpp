@@ -115,7 +115,9 @@ struct ColourReader {
         // Entries of 16-bit tables give their high byte, entries of 8-bit tables are used as they are.
         c.lutShift[k] = im.paletteDescriptor[k][2] > 8 ? 8 : 0;
       }
-    } else if (im.planarConfiguration == 1 && im.photometric.view().substr(0, 3) == "RGB") {
+    } else if (im.planarConfiguration == 1 && im.photometric.view().substr(0, 3) == "RGB" &&
+               im.pixelDataLength != 0xFFFFFFFFu) {
+      // Only native data keeps its planes: decoded RLE and JPEG frames are interleaved.
       c.kind = kPlanar;
     }
     return c;

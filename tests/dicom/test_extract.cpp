@@ -131,6 +131,14 @@ TEST_F(ExtractFixture, ReloadingStartsFromClearedAttributes) {
   EXPECT_FLOAT_EQ(im().rescaleSlope, 1.0f);
 }
 
+// An empty Rescale Slope is taken as absent; a slope of 0 would flatten the image.
+TEST_F(ExtractFixture, EmptyRescaleSlopeCountsAsAbsent) {
+  ASSERT_TRUE(LoadDataset(1, [](DicomWriter& w) { w.Text(0x0028, 0x1053, "DS", ""); }));
+  EXPECT_FLOAT_EQ(im().rescaleSlope, 1.0f);
+  ASSERT_TRUE(LoadDataset(1, [](DicomWriter& w) { w.Text(0x0028, 0x1053, "DS", "  "); }));
+  EXPECT_FLOAT_EQ(im().rescaleSlope, 1.0f);
+}
+
 // A failed pixel stage leaves the slot unloaded, frees the file buffer and keeps
 // the attributes of the extraction out of the slot.
 TEST_F(ExtractFixture, FailureLeavesTheSlotUnloaded) {

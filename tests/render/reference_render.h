@@ -61,7 +61,9 @@ struct RefSampler {
         const uint16_t e = idx < t[k]->size() ? (*t[k])[idx] : 0;
         rgb[k] = im.paletteDescriptor[k][2] > 8 ? (e >> 8) : (e & 0xFF);
       }
-    } else if (im.planarConfiguration == 1 && im.photometric.view().substr(0, 3) == "RGB") {
+    } else if (im.planarConfiguration == 1 && im.photometric.view().substr(0, 3) == "RGB" &&
+               im.pixelDataLength != 0xFFFFFFFFu) {
+      // Only native data keeps its planes: decoded RLE and JPEG frames are interleaved.
       const size_t plane = size_t(im.rows) * size_t(im.columns);
       for (int k = 0; k < 3; ++k) rgb[k] = frame[k * plane + i];
     } else {

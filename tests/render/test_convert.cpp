@@ -169,6 +169,25 @@ TEST(ConvertToDisplay, NegativeChangesOnlyTheColourTable) {
   EXPECT_EQ(0, std::memcmp(im.displayBitmap.data() + 54, ctx.tables.boneBlack.data(), 1024));
 }
 
+// Decoded RLE and JPEG colour frames are interleaved whatever the header's planar
+// configuration says; only native data is read plane by plane.
+TEST(ConvertToDisplay, EncapsulatedColourIgnoresPlanarConfiguration) {
+  std::mt19937 rng(5);
+  DicomImage interleaved = MakeColour(16, 16, rng, false);
+  DicomImage decoded = interleaved;
+  decoded.planarConfiguration = 1;
+  decoded.pixelDataLength = 0xFFFFFFFFu;
+  DicomImage native = decoded;
+  native.pixelDataLength = 16 * 16 * 3;
+  RenderContext ctx;
+  PaneDisplay a = Pane(16, 16), b = Pane(16, 16), c = Pane(16, 16);
+  ASSERT_EQ(ConvertToDisplay(ctx, a, interleaved), ConvertResult::kDrawn);
+  ASSERT_EQ(ConvertToDisplay(ctx, b, decoded), ConvertResult::kDrawn);
+  ASSERT_EQ(ConvertToDisplay(ctx, c, native), ConvertResult::kDrawn);
+  EXPECT_EQ(PixelArea(decoded), PixelArea(interleaved));
+  EXPECT_NE(PixelArea(native), PixelArea(interleaved));
+}
+
 TEST(ConvertToDisplay, Monochrome1ShowsTheInvertedRampAndABlackMargin) {
   std::mt19937 rng(4);
   DicomImage im = MakeGrey(16, 32, 8, 8, 0, rng);  // wider than high: margins above and below
