@@ -15,6 +15,7 @@
 #include <QPoint>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -110,7 +111,7 @@ class MainDialog : public QMainWindow {
   // The start-up intake calls this when the lists are built and the first entry is
   // shown (or there was nothing to show); emits startupIntakeFinished.
   void MarkStartupIntakeFinished();
-  bool startupIntakeFinished() const { return startupIntakeDone_; }
+  bool startupIntakeDone() const { return startupIntakeDone_; }
   const std::vector<std::string>& startupArguments() const { return startupArguments_; }
 
   // What the pane shows without the active frame (Wc x Hc, device pixels), null
@@ -132,6 +133,11 @@ class MainDialog : public QMainWindow {
 
   // Pane composition (called by the pane widgets' paint handlers).
   void PaintPane(int pane, QPainter& painter);
+  // Drawing hooks run on the composed canvas (device pixels, Wc x Hc, origin at the
+  // visible top-left) before the snapshot is taken: measurement graphics and slice
+  // lines, then the image-information overlay.
+  std::function<void(int pane, QPainter& painter)> paneGraphicsHook;
+  std::function<void(int pane, QPainter& painter)> overlayHook;
 
  signals:
   void activePaneChanged(int pane);
@@ -166,6 +172,7 @@ class MainDialog : public QMainWindow {
   void OnPaneMouse(int pane, QMouseEvent* event);
   void SetSeparateMode(bool separate);
   void UpdateModeButtons();
+  void SyncZoomCombo();
 
   // Area functions defined by the other developers.
   void SetUpFileControls();
@@ -195,6 +202,14 @@ class MainDialog : public QMainWindow {
   bool loadingJobRunning_ = false;
   bool startupIntakeDone_ = false;
   bool layingOut_ = false;
+  QImage compose_[3];  // per pane: the canvas being composed
+  bool panning_[3] = {false, false, false};
+  QPoint panLast_[3];
+  QWidget* leftFilePage_ = nullptr;
+  QWidget* leftHeaderPage_ = nullptr;
+  QWidget* rightToolPage_ = nullptr;
+  QWidget* rightHeaderPage_ = nullptr;
+  QWidget* toolPanel_ = nullptr;
 
  public:
   // ---- controls (objectName = control id) ----
@@ -305,9 +320,95 @@ class MainDialog : public QMainWindow {
   QAction* osVersionAction = nullptr;     // "OSのﾊﾞｰｼﾞｮﾝ情報"
 
   // ---- file intake and lists (developer B) ----
+ public:
+  // The file list (control 1002), created inside fileListHost.
+  class FileList* fileList = nullptr;
+  // Start-up intake (called once from the initialisation): the command-line paths,
+  // or with none the remembered DICOMDIR; then the lists are built, the first row is
+  // selected and shown, and MarkStartupIntakeFinished() is called.
+  void TakeStartupPaths(const std::vector<std::string>& paths);
+  void TakeStartupPaths(const QStringList& paths);
+  // The list level (0 "患者" .. 3 "画像") and its "状態" "リスト" text (Shift-JIS) for
+  // the close handler.
+  int listLevel() const { return listLevel_; }
+  const std::string& ListLevelSetting() const;
+  // Level buttons 1045..1048: sets the level, re-sorts, refills, re-selects the
+  // current pane's entry and focuses the list.
+  void SetListLevel(int level);
+  // The intakes behind "ﾌｧｲﾙ"/"開く(&O)", "ﾌｫﾙﾀﾞ", drops and "更新", after their dialogs.
+  void TakeFiles(const std::vector<std::string>& paths);
+  void TakeFolder(const std::string& folder);
+  // Files dropped on drop zone 0..4; returns false when the zone takes nothing.
+  bool TakeDroppedPaths(const std::vector<std::string>& paths, int zone);
+  // A row dragged from the file list dropped on zone 1..4; false when not taken.
+  bool TakeDroppedRow(int zone);
+  void RefreshLists();
+  void ClearLists();
+  // The drop zone (0..4) strictly containing `pos` (main-window coordinates), -1 for none.
+  int DropZoneAt(QPoint pos, bool rowDrop) const;
+  // Shows a list row in the current pane, or in combined mode the row and its
+  // neighbour. Ignored while a loading job runs.
+  void ShowListRow(int row);
+  // The loading job run with the progress window of the last intake.
+  bool lastLoadingJobCancelled() const;
+
+ private:
+  void ChooseFiles();
+  void ChooseFolder();
+  void LoadPendingIntake(int command);
+  bool RunLoadingJobWithProgress();
+  void RebuildLists();
+  void ReselectCurrentEntry(bool showIt);
+  void OnListRowSelected(int row, int pane, bool show);
+  void OnListColumnClicked(int column);
+  void ShowLevelButtons();
+  struct FileArea;
+  std::shared_ptr<FileArea> fileArea_;  // intake, loading job, sort state, drop catcher
+  int listLevel_ = 3;
+
+ public:  // the sections below keep the public access of the control members
 
   // ---- window/level, presets and CINE (developer C) ----
+ public:
+  // Sets the labels, spin and slider ranges, slider positions, level/width texts,
+  // hold button and preset list from the active pane's record.
+  void SyncWindowLevelControls();
+  // Gives `pane`'s image this window: stores it in the record, shows it in the edit
+  // boxes and sliders when the pane is active, and repaints the pane.
+  void ApplyWindow(int pane, int32_t level, int32_t width);
+  // Reads Config/Preset.csv again and refills the preset list.
+  void ReloadPresets();
+  // Number of presets read from Config/Preset.csv.
+  int presetCount() const;
+  // Opens the preset dialog ("　設定する"); after "登録" the presets are read again.
+  void OpenPresetDialog();
+  // CINE: starts playback of the active pane (forward or backward) or stops it.
+  void StartCine(bool forward);
+  void StopCine();
+  // One tick of a pane's CINE timer (ignored while a loading job runs).
+  void CineTick(int pane);
+  bool cinePlaying(int pane) const;
+  // Sets the CINE buttons, frame slider and frame edit from the active pane.
+  void SyncCineControls();
+  // The pane's CINE timer: running, and its interval in milliseconds.
+  bool cineTimerActive(int pane) const;
+  int cineTimerInterval(int pane) const;
+  // Test seam: replaces the preset dialog ("　設定する") with a function returning
+  // whether the presets were registered.
+  std::function<bool()> presetDialogOverride;
 
+ private:
+  void OnLevelTextChanged(const QString& text);
+  void OnWidthTextChanged(const QString& text);
+  void StepWindowBox(bool level, int step);
+  void OnPresetSelected(int row);
+  void OnLevelWidthPress(int pane, QPoint pos, Qt::MouseButton button);
+  void OnLevelWidthMove(int pane, QPoint pos, Qt::MouseButtons buttons);
+  void OnFrameTextChanged(const QString& text);
+  void ShowFrameNumber(int number);
+  struct AreaCState;  // window/level and CINE state (main_dialog_window_level.cpp)
+  std::shared_ptr<AreaCState> areaC_;
+  AreaCState& areaC();
 };
 
 }  // namespace velmo::ui

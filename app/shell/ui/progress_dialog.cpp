@@ -89,9 +89,9 @@ void ProgressDialog::done(int result) {
 }
 
 LoadingRun RunLoadingJob(QWidget* parent, LoadingJob& job, FileTable& table, const Log* windowLog,
-                         std::unique_ptr<Log> jobLog) {
+                         std::unique_ptr<Log> jobLog, FileSource* files) {
   LoadingRun run;
-  if (!job.Start(table, std::move(jobLog))) {
+  if (!job.Start(table, std::move(jobLog), files)) {
     // A worker that cannot start reads nothing; the pending paths are dropped so the
     // table keeps its invariant (pendingEnd = validCount outside a job).
     table.pendingEnd = table.validCount.load();

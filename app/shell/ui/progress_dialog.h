@@ -17,6 +17,7 @@ class QTimer;
 
 namespace velmo {
 class Log;
+class FileSource;
 class LoadingJob;
 struct FileTable;
 }
@@ -70,14 +71,14 @@ class ProgressDialog : public QDialog {
 // "%d / %d" (read, to read) and closes the window when the worker is done;
 // "ｷｬﾝｾﾙ" asks the worker to stop after the file it is reading. Either way the
 // worker is joined and pendingEnd = validCount before this returns, so the table
-// holds every file accepted before a cancel. `jobLog` is the job's own log.
-// Returns false when the job was cancelled or could not be started.
+// holds every file accepted before a cancel. `jobLog` is the job's own log; `files`
+// null reads the disk.
 struct LoadingRun {
   bool started = false;
   bool cancelled = false;
   int ticks = 0;
 };
 LoadingRun RunLoadingJob(QWidget* parent, LoadingJob& job, FileTable& table, const Log* windowLog,
-                         std::unique_ptr<Log> jobLog);
+                         std::unique_ptr<Log> jobLog, FileSource* files = nullptr);
 
 }  // namespace velmo::ui
