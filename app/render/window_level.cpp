@@ -25,9 +25,9 @@ int32_t SatAdd(int32_t a, int64_t b) {
   return static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : (v > INT32_MAX ? INT32_MAX : v));
 }
 
-// The longest prefix of `s` of at most `n` bytes that does not end inside a
-// double-byte Shift-JIS character.
-std::string_view CutSjis(std::string_view s, size_t n) {
+}  // namespace
+
+std::string_view CutShiftJis(std::string_view s, size_t n) {
   if (s.size() <= n) return s;
   size_t i = 0;
   while (i < n) {
@@ -37,8 +37,6 @@ std::string_view CutSjis(std::string_view s, size_t n) {
   }
   return s.substr(0, i);
 }
-
-}  // namespace
 
 WindowRange LevelRange(const DicomImage& im) { return {im.levelMin, im.levelMax < im.levelMin ? im.levelMin : im.levelMax}; }
 WindowRange WidthRange(const DicomImage& im) { return {im.widthMin, im.widthMax < im.widthMin ? im.widthMin : im.widthMax}; }
@@ -108,12 +106,17 @@ std::vector<Preset> PresetsFromRows(const std::vector<PresetRow>& rows) {
   for (const PresetRow& r : rows) {
     if (presets.size() >= static_cast<size_t>(kMaxPresets)) break;
     Preset p;
-    p.name = CutSjis(r.name, kPresetNameBytes);
+    p.name = CutShiftJis(r.name, kPresetNameBytes);
     p.level = ParseInt(r.level);
     p.width = ParseInt(r.width);
     presets.push_back(p);
   }
   return presets;
+}
+
+PresetRow PresetRowFromTyped(std::string_view name, std::string_view level, std::string_view width) {
+  return {std::string(CutShiftJis(name, kPresetNameBytes)), std::string(CutShiftJis(level, kPresetNumberBytes)),
+          std::string(CutShiftJis(width, kPresetNumberBytes))};
 }
 
 std::string PresetFilePath() { return InstallFolder() + "Config/Preset.csv"; }
