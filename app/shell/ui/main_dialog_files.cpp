@@ -163,11 +163,9 @@ void MainDialog::SetUpFileControls() {
   fileArea_->sort = SortState::FromSettings(settings_);
   ShowLevelButtons();
 
-  // The initialisation hands the command-line paths over through TakeStartupPaths;
-  // should it not, they are taken in as soon as the event loop runs.
-  QTimer::singleShot(0, this, [this] {
-    if (initialised_ && !fileArea_->startupTaken) TakeStartupPaths(startupArguments_);
-  });
+  // Last step of the initialisation: the command-line paths (or the remembered
+  // DICOMDIR) are taken in and the lists built.
+  if (initialised_) TakeStartupPaths(startupArguments_);
 }
 
 // ---- start-up, level and lists ----
