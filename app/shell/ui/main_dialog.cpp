@@ -26,6 +26,8 @@
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QSysInfo>
 #include <QTabBar>
 #include <QToolButton>
@@ -84,6 +86,40 @@ class FlowPanel : public QWidget {
 
  private:
   std::vector<QWidget*> items_;
+};
+
+// A tool button whose caption is shown on two lines, broken at its space, so the
+// long export captions fit the strip; text() keeps the caption as it is.
+class TwoLineButton : public QToolButton {
+ public:
+  using QToolButton::QToolButton;
+  QSize sizeHint() const override {
+    QStyleOptionToolButton opt;
+    initStyleOption(&opt);
+    opt.text = Shown();
+    QSize content = opt.fontMetrics.size(0, opt.text);
+    if (opt.toolButtonStyle == Qt::ToolButtonTextBesideIcon && !opt.icon.isNull())
+      content = QSize(content.width() + opt.iconSize.width() + 4, std::max(content.height(), opt.iconSize.height()));
+    return style()->sizeFromContents(QStyle::CT_ToolButton, &opt, content, this).expandedTo(minimumSize());
+  }
+  QSize minimumSizeHint() const override { return sizeHint(); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QStylePainter p(this);
+    QStyleOptionToolButton opt;
+    initStyleOption(&opt);
+    opt.text = Shown();
+    p.drawComplexControl(QStyle::CC_ToolButton, opt);
+  }
+
+ private:
+  QString Shown() const {
+    QString t = text();
+    const int space = t.indexOf(' ');
+    if (space > 0) t[space] = '\n';
+    return t;
+  }
 };
 
 struct ButtonBitmap {
@@ -201,14 +237,14 @@ bool MainDialog::InitialiseTables() {
   return true;
 }
 
-QToolButton* MakeButton(QWidget* parent, const char* id, const char* caption, bool checkable) {
-  auto* b = new QToolButton(parent);
+QToolButton* MakeButton(QWidget* parent, const char* id, const char* caption, bool checkable,
+                        bool twoLines = false) {
+  auto* b = twoLines ? new TwoLineButton(parent) : new QToolButton(parent);
   b->setObjectName(id);
   b->setText(QString::fromUtf8(caption));
   b->setToolTip(QString::fromUtf8(caption));
   b->setCheckable(checkable);
   b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  b->setMinimumSize(34, 34);
   return b;
 }
 
@@ -321,7 +357,8 @@ void MainDialog::CreateControls() {
   toolPanel_ = panel;
 
   auto group = [&](int i, const char* title) {
-    auto* g = new QGroupBox(U(title), panel);
+    auto* g = new QGroupBox(panel);  // frames only: the strip has no room for titles
+    g->setAccessibleName(U(title));
     g->setObjectName(QString("toolGroup%1").arg(i + 1));
     toolGroups[i] = g;
     panel->Add(g);
@@ -364,7 +401,7 @@ void MainDialog::CreateControls() {
       label->setMinimumWidth(34);
       edit->setFixedWidth(52);
       spin->setFixedHeight(edit->sizeHint().height());
-      slider->setMinimumWidth(90);
+      slider->setMinimumWidth(70);
       h->addWidget(label);
       h->addWidget(edit);
       h->addWidget(spin);
@@ -375,7 +412,7 @@ void MainDialog::CreateControls() {
     wlRow(2, widthLabel, widthEdit, widthSpin, widthSlider);
     presetList = new QListWidget(g);
     presetList->setObjectName("1174");
-    presetList->setFixedWidth(112);
+    presetList->setFixedWidth(104);
     presetList->setMinimumHeight(60);
     presetList->setFont(QFont(ListFontFamily()));
     grid->addWidget(presetList, 0, 6, 3, 1);
@@ -471,6 +508,9 @@ void MainDialog::CreateControls() {
     frameSlider = new QSlider(Qt::Horizontal, g);
     frameSlider->setObjectName("1142");
     frameSlider->setMinimumWidth(120);
+    frameSlider->setMinimumWidth(90);
+    cineIntervalEdit->setFixedWidth(44);
+    frameEdit->setFixedWidth(40);
     grid->addWidget(cineBackwardButton, 0, 0);
     grid->addWidget(cineStopButton, 0, 1);
     grid->addWidget(cineForwardButton, 0, 2);
@@ -488,15 +528,16 @@ void MainDialog::CreateControls() {
     frameRow->addWidget(frameSpin);
     frameRow->addWidget(frameSlider, 1);
     grid->addLayout(frameRow, 1, 0, 1, 4);
+    grid->setRowMinimumHeight(0, 0);
   }
   // Group 5: image information, export, print, external programs.
   {
     auto [g, grid] = group(4, "出力");
     overlayButton = MakeButton(g, "1196", "画像情報", false);
-    copyScreenButton = MakeButton(g, "1118", "ｸﾘｯﾌﾟﾎﾞｰﾄﾞ 画面ｷｬﾌﾟﾁｬ", false);
-    copyImageButton = MakeButton(g, "1119", "ｸﾘｯﾌﾟﾎﾞｰﾄﾞ 画像のみ", false);
-    saveScreenButton = MakeButton(g, "1120", "ﾌｧｲﾙ保存 画面ｷｬﾌﾟﾁｬ", false);
-    saveImageButton = MakeButton(g, "1121", "ﾌｧｲﾙ保存 画像のみ", false);
+    copyScreenButton = MakeButton(g, "1118", "ｸﾘｯﾌﾟﾎﾞｰﾄﾞ 画面ｷｬﾌﾟﾁｬ", false, true);
+    copyImageButton = MakeButton(g, "1119", "ｸﾘｯﾌﾟﾎﾞｰﾄﾞ 画像のみ", false, true);
+    saveScreenButton = MakeButton(g, "1120", "ﾌｧｲﾙ保存 画面ｷｬﾌﾟﾁｬ", false, true);
+    saveImageButton = MakeButton(g, "1121", "ﾌｧｲﾙ保存 画像のみ", false, true);
     printButton = MakeButton(g, "1122", "印刷", false);
     grid->addWidget(overlayButton, 0, 0);
     grid->addWidget(printButton, 1, 0);
@@ -575,9 +616,7 @@ void MainDialog::LoadToolBitmaps() {
       {&folderButton, "Folder", "FolderOff"},      {&fileButton, "FolderOpen", "FolderOpenOff"},
       {&fitButton, "ZoomCubic", nullptr},          {&oneToOneButton, "Zoom100", nullptr},
       {&actualSizeButton, "ZoomLife", nullptr},    {&overlayButton, "ImgInfo", "ImgInfoOff"},
-      {&cineStopButton, "CineStop", "CineStopOff"}, {&saveScreenButton, "Save", nullptr},
-      {&saveImageButton, "Save", nullptr},         {&copyScreenButton, "Copy", nullptr},
-      {&copyImageButton, "Copy", nullptr},         {&leftCopyValueButton, "Copy", nullptr},
+      {&cineStopButton, "CineStop", "CineStopOff"}, {&leftCopyValueButton, "Copy", nullptr},
       {&rightCopyValueButton, "Copy", nullptr},    {&printButton, "Print", nullptr},
       {&leftSaveTextButton, "SaveText", nullptr},  {&rightSaveTextButton, "SaveText", nullptr},
   };
@@ -594,9 +633,7 @@ void MainDialog::LoadToolBitmaps() {
     button->setIcon(icon);
     button->setIconSize(QSize(32, 32));
     // The export buttons have long captions that say more than a picture.
-    const bool beside = button == saveScreenButton || button == saveImageButton || button == copyScreenButton ||
-                        button == copyImageButton;
-    button->setToolButtonStyle(beside ? Qt::ToolButtonTextBesideIcon : Qt::ToolButtonIconOnly);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
   }
 }
 
@@ -620,7 +657,7 @@ void MainDialog::ApplyWindowRectangle() {
   }
   QScreen* screen = QGuiApplication::primaryScreen();
   const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 1280, 960);
-  const QSize size(std::min(1280, avail.width() * 95 / 100), std::min(960, avail.height() * 95 / 100));
+  const QSize size(std::min(1600, avail.width() * 95 / 100), std::min(1000, avail.height() * 95 / 100));
   resize(size);
   move(avail.center() - QPoint(size.width() / 2, size.height() / 2));
 }
@@ -685,14 +722,34 @@ void MainDialog::LayOut() {
   leftHeaderPage_->setGeometry(leftPage);
   rightHeaderPage_->setGeometry(rightPage);
   rightToolPage_->setGeometry(rightPage);
-  static_cast<FlowPanel*>(toolPanel_)->Arrange(std::max(rightPage.width() - 2, 0), 0);
-  if (toolPanel_->height() > pageHeight)  // a vertical scroll bar takes room
-    static_cast<FlowPanel*>(toolPanel_)->Arrange(std::max(rightPage.width() - 2 - 14, 0), 0);
+  ArrangeTools(rightPage.width(), pageHeight);
 
   client->setUpdatesEnabled(true);
   client->update();
   layingOut_ = false;
   log_->Write(SJ("クライアント領域の再描画"), kLogNormal, 3);
+}
+
+// The tool groups wrap into rows at the page width. The largest button picture size
+// with which every group fits the page is used; when none fits, the page scrolls.
+void MainDialog::ArrangeTools(int width, int height) {
+  auto* panel = static_cast<FlowPanel*>(toolPanel_);
+  const QList<QToolButton*> buttons = panel->findChildren<QToolButton*>();
+  const int sizes[] = {32, 24, 20};
+  for (int size : sizes) {
+    if (toolIconSize_ != size) {
+      toolIconSize_ = size;
+      for (QToolButton* b : buttons)
+        if (!b->icon().isNull()) b->setIconSize(QSize(size, size));
+      for (QGroupBox* g : toolGroups)
+        if (g->layout()) g->layout()->activate();
+    }
+    panel->Arrange(std::max(width - 2, 0), 0);
+    if (panel->height() <= height && panel->width() <= std::max(width - 2, 0)) return;
+  }
+  // Nothing fits: leave room for the vertical scroll bar.
+  const int bar = rightToolPage_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  panel->Arrange(std::max(width - 2 - bar, 0), 0);
 }
 
 void MainDialog::ShowLeftTabPage(int page) {

@@ -173,6 +173,7 @@ class MainDialog : public QMainWindow {
   void SetSeparateMode(bool separate);
   void UpdateModeButtons();
   void SyncZoomCombo();
+  void ArrangeTools(int width, int height);
 
   // Area functions defined by the other developers.
   void SetUpFileControls();
@@ -210,6 +211,7 @@ class MainDialog : public QMainWindow {
   QWidget* rightToolPage_ = nullptr;
   QWidget* rightHeaderPage_ = nullptr;
   QWidget* toolPanel_ = nullptr;
+  int toolIconSize_ = 32;
 
  public:
   // ---- controls (objectName = control id) ----
