@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include "dicom/dicom_image.h"
+#include "render/window_level.h"
 #include "shell/text.h"
 #include "test_window_level_support.h"
 
@@ -141,6 +142,13 @@ class TestWindowLevel : public QObject {
     dlg_->findChild<QSlider*>("1057")->setValue(777);
     QCOMPARE(WidthText(), QString("777"));
     QCOMPARE(Left()->width, 777);
+    // Widths below 2 typed into the box still paint (the conversion clamps them).
+    for (const char* w : {"1", "0", "-50"}) {
+      Edit("1055")->setText(w);
+      QCOMPARE(Left()->width, WindowBoxValue(w));
+      QVERIFY(!Painted(*dlg_, 1).isNull());
+    }
+    Edit("1055")->setText("777");
     // The box texts are what a held load takes.
     QCOMPARE(QString::fromStdString(dlg_->loadContext().panes[1].widthText), QString("777"));
     QCOMPARE(QString::fromStdString(dlg_->loadContext().panes[2].levelText), QString("123abc"));
