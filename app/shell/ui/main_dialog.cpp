@@ -708,21 +708,24 @@ void MainDialog::LayOut() {
     }
   }
 
-  // The control strip below the panes: the left half holds the file and header pages,
-  // the right half the tools and the right header page.
+  // The control strip below the panes: the left part holds the file and header pages,
+  // the right part the tools and the right header page.
+  // When the tools do not fit their half, their page takes room from the file page,
+  // which keeps at least kMinFilePageWidth pixels (its list scrolls sideways).
+  constexpr int kMinFilePageWidth = 360;
   const int top = l.paneHeight, stripHeight = std::max(cy - top, 0);
-  const int half = l.half;
   const int tabHeight = leftTabs->sizeHint().height();
-  leftTabs->setGeometry(2, top + 2, std::min(leftTabs->sizeHint().width(), std::max(half - 4, 0)), tabHeight);
-  rightTabs->setGeometry(half + 2, top + 2, std::min(rightTabs->sizeHint().width(), std::max(cx - half - 4, 0)),
-                         tabHeight);
   const int pageTop = top + 2 + tabHeight, pageHeight = std::max(stripHeight - tabHeight - 2, 0);
-  const QRect leftPage(0, pageTop, half, pageHeight), rightPage(half, pageTop, cx - half, pageHeight);
+  const int toolsWidth = ArrangeTools(cx - l.half, cx - std::min(kMinFilePageWidth, l.half), pageHeight);
+  const int split = cx - toolsWidth;
+  leftTabs->setGeometry(2, top + 2, std::min(leftTabs->sizeHint().width(), std::max(split - 4, 0)), tabHeight);
+  rightTabs->setGeometry(split + 2, top + 2, std::min(rightTabs->sizeHint().width(), std::max(cx - split - 4, 0)),
+                         tabHeight);
+  const QRect leftPage(0, pageTop, split, pageHeight), rightPage(split, pageTop, cx - split, pageHeight);
   leftFilePage_->setGeometry(leftPage);
   leftHeaderPage_->setGeometry(leftPage);
   rightHeaderPage_->setGeometry(rightPage);
   rightToolPage_->setGeometry(rightPage);
-  ArrangeTools(rightPage.width(), pageHeight);
 
   client->setUpdatesEnabled(true);
   client->update();
@@ -730,26 +733,40 @@ void MainDialog::LayOut() {
   log_->Write(SJ("クライアント領域の再描画"), kLogNormal, 3);
 }
 
-// The tool groups wrap into rows at the page width. The largest button picture size
-// with which every group fits the page is used; when none fits, the page scrolls.
-void MainDialog::ArrangeTools(int width, int height) {
+// The tool groups wrap into rows at the page width. Picks the largest button picture
+// size and the narrowest page width (evenWidth .. maxWidth) with which every group
+// fits the page height; when none does, the page scrolls. Returns the width.
+int MainDialog::ArrangeTools(int evenWidth, int maxWidth, int height) {
   auto* panel = static_cast<FlowPanel*>(toolPanel_);
   const QList<QToolButton*> buttons = panel->findChildren<QToolButton*>();
-  const int sizes[] = {32, 24, 20};
-  for (int size : sizes) {
-    if (toolIconSize_ != size) {
-      toolIconSize_ = size;
-      for (QToolButton* b : buttons)
-        if (!b->icon().isNull()) b->setIconSize(QSize(size, size));
-      for (QGroupBox* g : toolGroups)
-        if (g->layout()) g->layout()->activate();
-    }
+  auto setSize = [&](int size) {
+    if (toolIconSize_ == size) return;
+    toolIconSize_ = size;
+    for (QToolButton* b : buttons)
+      if (!b->icon().isNull()) b->setIconSize(QSize(size, size));
+    for (QGroupBox* g : toolGroups)
+      if (g->layout()) g->layout()->activate();
+  };
+  auto fits = [&](int width) {
     panel->Arrange(std::max(width - 2, 0), 0);
-    if (panel->height() <= height && panel->width() <= std::max(width - 2, 0)) return;
+    return panel->height() <= height && panel->width() <= std::max(width - 2, 0);
+  };
+  // Full-size pictures in half the strip, then smaller ones, then smaller ones with
+  // room taken from the file page.
+  for (int size : {32, 24}) {
+    setSize(size);
+    if (fits(evenWidth)) return evenWidth;
   }
-  // Nothing fits: leave room for the vertical scroll bar.
+  for (int size : {24, 20}) {
+    setSize(size);
+    for (int width = evenWidth + 8; width <= maxWidth; width += 8)
+      if (fits(width)) return width;
+  }
+  // Nothing fits: the page scrolls; leave room for the vertical scroll bar.
+  const int width = std::max(evenWidth, maxWidth);
   const int bar = rightToolPage_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
   panel->Arrange(std::max(width - 2 - bar, 0), 0);
+  return width;
 }
 
 void MainDialog::ShowLeftTabPage(int page) {
@@ -856,6 +873,9 @@ void MainDialog::PaintPane(int pane, QPainter& painter) {
     paintedImage_[pane] = false;
   } else {
     QImage& canvas = compose_[pane];
+    // Hooks, snapshot and frame work in canvas (device) pixels; the ratio is set only
+    // for the copy to the screen.
+    canvas.setDevicePixelRatio(1.0);
     {
       QPainter graphics(&canvas);
       if (paneGraphicsHook) paneGraphicsHook(pane, graphics);

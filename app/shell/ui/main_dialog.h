@@ -173,7 +173,7 @@ class MainDialog : public QMainWindow {
   void SetSeparateMode(bool separate);
   void UpdateModeButtons();
   void SyncZoomCombo();
-  void ArrangeTools(int width, int height);
+  int ArrangeTools(int evenWidth, int maxWidth, int height);
 
   // Area functions defined by the other developers.
   void SetUpFileControls();
