@@ -5,6 +5,6 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
-sample=build/sample
+sample=build/sample-study
 if [ -x build/bin/velmo-sample ]; then build/bin/velmo-sample "$sample" >/dev/null; fi
 exec build/bin/velmo "$sample" "$@"
