@@ -1,7 +1,10 @@
 // The file area of the main window: folder intake through its dialog, the file list
 // and its levels, sorting, choosing the pane by button, keys, row drops, combined
 // neighbours, file drops, clear.
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,6 +15,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <functional>
 #include <memory>
 
 #include "browser/ui/file_list.h"
@@ -44,6 +48,20 @@ class FilesTest : public QObject {
     QTest::mouseClick(d_->fileList->viewport(), button, Qt::NoModifier, RowCentre(row));
   }
   QToolButton* Button(const char* id) { return d_->findChild<QToolButton*>(id); }
+  // Runs `act` on the first modal QFileDialog that appears (polled every 50 ms, for at
+  // most 10 s).
+  void WhenFileDialog(std::function<void(QFileDialog*)> act) {
+    auto* poll = new QTimer(this);
+    auto tries = std::make_shared<int>(0);
+    connect(poll, &QTimer::timeout, this, [poll, tries, act] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr && ++*tries < 200) return;
+      poll->stop();
+      poll->deleteLater();
+      if (dialog != nullptr) act(dialog);
+    });
+    poll->start(50);
+  }
   // A drag entering the main window, moving to `at` and dropping there, as the window
   // system delivers it. Returns whether the drop was taken.
   bool SendDrop(const QPoint& at, const QMimeData& mime, Qt::DropActions actions) {
@@ -79,9 +97,7 @@ class FilesTest : public QObject {
     QCOMPARE(d_->fileList->RowCount(), 0);
 
     QString title;
-    QTimer::singleShot(100, [&] {
-      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-      if (dialog == nullptr) return;
+    WhenFileDialog([&](QFileDialog* dialog) {
       title = dialog->windowTitle();
       dialog->setDirectory(QString::fromStdString(study_));
       QMetaObject::invokeMethod(dialog, "accept");
@@ -105,6 +121,44 @@ class FilesTest : public QObject {
     Button("1009")->click();
     QCOMPARE(list.RowCount(), 8);
     QCOMPARE(list.SelectedRow(), 0);
+  }
+
+  // "ﾌｧｲﾙ" opens a multi-selection dialog showing "すべてのファイル(*.*)"; the chosen
+  // files (one without an extension) are appended and the left pane keeps its entry.
+  // The menu item "開く(&O)" opens the same dialog.
+  void fileButtonAppendsChosenFiles() {
+    MainDialog& d = OpenStudy();
+    QVERIFY(Shows(d, 1, kRowValue[0]));
+    const std::string extra = install_->Folder("chosen");
+    WriteSeries(extra, 3);
+    QVERIFY(QFile::rename(QString::fromStdString(extra + "/img0001.dcm"), QString::fromStdString(extra + "/IMG1")));
+    QString title, filter;
+    WhenFileDialog([&](QFileDialog* dialog) {
+      title = dialog->windowTitle();
+      filter = dialog->findChild<QComboBox*>("fileTypeCombo")->currentText();
+      dialog->setDirectory(QString::fromStdString(extra));
+      dialog->findChild<QLineEdit*>("fileNameEdit")->setText("\"IMG1\" \"img0003.dcm\"");
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    Button("1004")->click();
+    QCOMPARE(title, QString::fromUtf8("開く"));
+    QCOMPARE(filter.trimmed(), QString::fromUtf8("すべてのファイル(*.*)"));
+    QCOMPARE(d.fileTable().validCount.load(), 10);
+    QCOMPARE(d.fileList->RowCount(), 10);
+    QCOMPARE(d.fileList->CellText(8, 0).trimmed(), QString("S"));
+    QVERIFY(d.fileList->CellText(8, kColFileName).endsWith("/IMG1"));
+    QCOMPARE(d.fileList->SelectedRow(), 0);
+    QCOMPARE(d.activePane(), 1);
+    QVERIFY(Shows(d, 1, kRowValue[0]));
+
+    bool opened = false;
+    WhenFileDialog([&](QFileDialog* dialog) {
+      opened = dialog->fileMode() == QFileDialog::ExistingFiles;
+      dialog->reject();
+    });
+    d.openAction->trigger();
+    QVERIFY(opened);
+    QCOMPARE(d.fileList->RowCount(), 10);
   }
 
   // A right press on a row shows it in the right pane and makes that pane current; a

@@ -151,7 +151,7 @@ void MainDialog::SetUpFileControls() {
     connect(b, &QToolButton::clicked, this, [this, level] { SetListLevel(level); });
   }
   if (fileButton != nullptr) connect(fileButton, &QToolButton::clicked, this, &MainDialog::ChooseFiles);
-  if (openAction != nullptr) connect(openAction, &QAction::triggered, this, &MainDialog::ChooseFiles);
+  // "開く(&O)" clicks "ﾌｧｲﾙ" (connected where the menu is made).
   if (folderButton != nullptr) connect(folderButton, &QToolButton::clicked, this, &MainDialog::ChooseFolder);
   if (refreshButton != nullptr) connect(refreshButton, &QToolButton::clicked, this, &MainDialog::RefreshLists);
   if (clearButton != nullptr) connect(clearButton, &QToolButton::clicked, this, &MainDialog::ClearLists);
