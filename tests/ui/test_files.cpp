@@ -330,6 +330,20 @@ class FilesTest : public QObject {
     QVERIFY(Shows(d, 2, kRowValue[0]));
   }
 
+  // While a loading job runs, choosing a row loads nothing.
+  void listLoadsIgnoredDuringJob() {
+    MainDialog& d = OpenStudy();
+    const int shown = d.loadContext().viewIndex[1];
+    QCOMPARE(shown, d.studyTree().EntryOfRow(0));
+    d.SetLoadingJobRunning(true);
+    Click(3, Qt::LeftButton);
+    QCOMPARE(d.fileList->SelectedRow(), 3);
+    QCOMPARE(d.loadContext().viewIndex[1], shown);
+    d.SetLoadingJobRunning(false);
+    QTest::keyClick(d.fileList, Qt::Key_Down);
+    QVERIFY(Shows(d, 1, kRowValue[4]));
+  }
+
   // "ｸﾘｱ" empties the table, the list and both panes.
   void clearEmptiesEverything() {
     MainDialog& d = OpenStudy();
