@@ -51,14 +51,14 @@ int32_t TruncToInt32(double v) {
 
 namespace {
 
-struct Spec {
+struct Conversion {
   bool left = false, zero = false, space = false, plus = false;
   int width = 0;
   int precision = -1;
   char conv = 0;
 };
 
-void Pad(std::string& out, const Spec& sp, std::string_view sign, std::string_view body) {
+void Pad(std::string& out, const Conversion& sp, std::string_view sign, std::string_view body) {
   const size_t len = sign.size() + body.size();
   const size_t fill = sp.width > 0 && static_cast<size_t>(sp.width) > len ? sp.width - len : 0;
   if (sp.left) {
@@ -70,7 +70,7 @@ void Pad(std::string& out, const Spec& sp, std::string_view sign, std::string_vi
   }
 }
 
-std::string_view SignOf(bool negative, const Spec& sp) {
+std::string_view SignOf(bool negative, const Conversion& sp) {
   if (negative) return "-";
   if (sp.plus) return "+";
   if (sp.space) return " ";
@@ -105,7 +105,7 @@ double AsDouble(const FormatArg& a) {
   return 0;
 }
 
-void FormatInteger(std::string& out, const Spec& sp, bool negative, unsigned long long magnitude, int base,
+void FormatInteger(std::string& out, const Conversion& sp, bool negative, unsigned long long magnitude, int base,
                    bool upper) {
   char buf[32];
   auto r = std::to_chars(buf, buf + sizeof(buf), magnitude, base);
@@ -113,7 +113,7 @@ void FormatInteger(std::string& out, const Spec& sp, bool negative, unsigned lon
   if (upper) {
     for (char& c : digits) if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
   }
-  Spec s = sp;
+  Conversion s = sp;
   if (sp.precision >= 0) {
     s.zero = false;
     if (sp.precision == 0 && magnitude == 0) digits.clear();
@@ -123,11 +123,11 @@ void FormatInteger(std::string& out, const Spec& sp, bool negative, unsigned lon
 }
 
 
-void FormatDouble(std::string& out, const Spec& sp, double v) {
+void FormatDouble(std::string& out, const Conversion& sp, double v) {
   const bool negative = std::signbit(v) && !std::isnan(v);
   const double mag = std::fabs(v);
   std::string body;
-  Spec s = sp;
+  Conversion s = sp;
   if (!std::isfinite(mag)) {
     body.assign(std::isnan(mag) ? std::string_view("nan") : std::string_view("inf"));
     s.zero = false;
@@ -166,7 +166,7 @@ std::string FormatV(std::string_view fmt, const FormatArg* args, size_t count) {
     const size_t start = i++;
     if (i >= fmt.size()) { out += '%'; break; }
     if (fmt[i] == '%') { out += '%'; continue; }
-    Spec sp;
+    Conversion sp;
     for (; i < fmt.size(); ++i) {
       const char f = fmt[i];
       if (f == '-') sp.left = true;
@@ -223,7 +223,7 @@ std::string FormatV(std::string_view fmt, const FormatArg* args, size_t count) {
       case 'c': {
         const FormatArg& a = take();
         char ch = a.kind_ == FormatArg::kStr ? (a.s_.empty() ? '\0' : a.s_[0]) : static_cast<char>(AsSigned(a));
-        Spec s = sp; s.zero = false;
+        Conversion s = sp; s.zero = false;
         Pad(out, s, "", std::string_view(&ch, 1));
         break;
       }
@@ -239,7 +239,7 @@ std::string FormatV(std::string_view fmt, const FormatArg* args, size_t count) {
           text = tmp;
         }
         if (sp.precision >= 0 && text.size() > static_cast<size_t>(sp.precision)) text = text.substr(0, sp.precision);
-        Spec s = sp; s.zero = false;
+        Conversion s = sp; s.zero = false;
         Pad(out, s, "", text);
         break;
       }
