@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "shell/file_io.h"
 #include "shell/log.h"
 #include "shell/notifier.h"
 #include "shell/numbers.h"
@@ -50,48 +51,32 @@ TablesResult BuildDisplayTables(DisplayTables& tables, const std::string& instal
                                 Notifier* notifier) {
   tables = DisplayTables();
   const std::string path = installFolder + "Config/a-LUT.csv";
-  struct stat st {};
-  if (access(path.c_str(), F_OK) != 0 || stat(path.c_str(), &st) != 0) {
-    const std::string& msg = SJ("設定ファイル(a-LUT.csv)が見つかりませんでした");
-    log.Write(msg, kLogError, 1);
-    if (notifier) notifier->Show(SJ("エラー"), msg, NoticeIcon::Error);
-    return TablesResult::kOk;
-  }
-  int fd = -1;
-  if (S_ISREG(st.st_mode) && access(path.c_str(), R_OK) == 0) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    log.Write(SJ("設定ファイル(a-LUT.csv)のオープンに失敗しました"), kLogError, 1);
-    return TablesResult::kOk;
-  }
-  std::vector<char> text;
-  try {
-    text.resize(static_cast<size_t>(st.st_size));
-  } catch (const std::exception&) {
-    close(fd);
-    const std::string msg =
-        Format(SJ("a-LUT.csv用のメモリの確保に失敗しました。(%d)メモリ不足の可能性があります。"),
-               static_cast<long long>(st.st_size));
-    log.Write(msg, kLogWarning, 1);
-    if (notifier) notifier->Show(SJ("警告"), msg, NoticeIcon::Warning);
-    return TablesResult::kOutOfMemory;
-  }
-  // The text actually read is parsed; a read error counts like a failed open.
-  size_t got = 0;
-  bool readError = false;
-  while (got < text.size()) {
-    ssize_t n = read(fd, text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) readError = true;
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  close(fd);
-  if (readError) {
-    log.Write(SJ("設定ファイル(a-LUT.csv)のオープンに失敗しました"), kLogError, 1);
-    return TablesResult::kOk;
+  std::string text;
+  const FileReadResult read = ReadWholeFile(path, &text);
+  switch (read.status) {
+    case FileReadStatus::kMissing: {
+      const std::string& msg = SJ("設定ファイル(a-LUT.csv)が見つかりませんでした");
+      log.Write(msg, kLogError, 1);
+      if (notifier) notifier->Show(SJ("エラー"), msg, NoticeIcon::Error);
+      return TablesResult::kOk;
+    }
+    case FileReadStatus::kOpenFailed:
+      // A file that cannot be opened or read counts like a failed open.
+      log.Write(SJ("設定ファイル(a-LUT.csv)のオープンに失敗しました"), kLogError, 1);
+      return TablesResult::kOk;
+    case FileReadStatus::kOutOfMemory: {
+      const std::string msg =
+          Format(SJ("a-LUT.csv用のメモリの確保に失敗しました。(%d)メモリ不足の可能性があります。"),
+                 static_cast<long long>(read.size));
+      log.Write(msg, kLogWarning, 1);
+      if (notifier) notifier->Show(SJ("警告"), msg, NoticeIcon::Warning);
+      return TablesResult::kOutOfMemory;
+    }
+    case FileReadStatus::kOk:
+      break;
   }
   log.Write(SJ("設定ファイル(a-LUT.csv)の読み出し"), kLogNormal, 2);
-  ParseColourPalette(std::string_view(text.data(), got), tables.colourPalette);
+  ParseColourPalette(text, tables.colourPalette);
   return TablesResult::kOk;
 }
 

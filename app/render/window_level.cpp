@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "dicom/dicom_image.h"
+#include "shell/file_io.h"
 #include "shell/install.h"
 #include "shell/log.h"
 #include "shell/notifier.h"
@@ -132,73 +133,28 @@ PresetFileStatus ReadPresetFile(const std::string& path, std::vector<PresetRow>*
     log.Write(Format(SJ("設定ファイル(%s)を新たに作成しました"), SjisFromUtf8(path)), kLogNormal, 2);
     return PresetFileStatus::kCreated;
   }
-  int fd = -1;
-  if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), R_OK) == 0)
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    log.Write(SJ("設定ファイル(Preset.csv)のオープンに失敗しました"), kLogError, 1);
-    return PresetFileStatus::kOpenFailed;
-  }
   std::string text;
-  try {
-    text.resize(static_cast<size_t>(st.st_size));
-  } catch (const std::exception&) {
-    close(fd);
+  const FileReadResult read = ReadWholeFile(path, &text);
+  if (read.status == FileReadStatus::kOutOfMemory) {
     const std::string msg =
         Format(mainWindowText ? SJ("Preset.csv用のメモリの確保に失敗しました。(%d)\r\nメモリ不足の可能性があります。")
                               : SJ("Preset.csv用のメモリの確保に失敗しました。(%d)メモリ不足の可能性があります。"),
-               static_cast<long long>(st.st_size));
+               static_cast<long long>(read.size));
     log.Write(msg, kLogWarning, 1);
     if (notifier) notifier->Show(SJ("警告"), msg, NoticeIcon::Warning);
     return PresetFileStatus::kAllocationFailed;
   }
-  size_t got = 0;
-  bool readError = false;
-  while (got < text.size()) {
-    const ssize_t n = read(fd, text.data() + got, text.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) readError = true;
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  close(fd);
-  if (readError) {
+  if (read.status != FileReadStatus::kOk) {
     log.Write(SJ("設定ファイル(Preset.csv)のオープンに失敗しました"), kLogError, 1);
     return PresetFileStatus::kOpenFailed;
   }
   log.Write(SJ("設定ファイル(Preset.csv)の読み出し"), kLogNormal, 2);
-  *rows = ParsePresetRows(std::string_view(text.data(), got));
+  *rows = ParsePresetRows(text);
   return PresetFileStatus::kRead;
 }
 
 bool WritePresetFile(const std::string& path, const std::vector<PresetRow>& rows, const Log& log) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string tmpl = folder + "/." + base + ".XXXXXX";
-  const int fd = mkstemp(tmpl.data());
-  if (fd < 0) return false;
-  struct stat st {};
-  fchmod(fd, stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-  const std::string bytes = SerializePresetRows(rows);
-  size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) {
-    unlink(tmpl.c_str());
-    return false;
-  }
+  if (!WriteFileAtomically(path, SerializePresetRows(rows))) return false;
   log.Write(Format(SJ("設定ファイル(%s)へ書き込み"), SjisFromUtf8(path)), kLogNormal, 2);
   return true;
 }

@@ -1,5 +1,7 @@
 #include "shell/ini.h"
 
+#include "shell/file_io.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -187,33 +189,7 @@ std::string IniFile::ToBytes() const {
   return out;
 }
 
-bool IniFile::Save(const std::string& path) const {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string tmpl = folder + "/." + base + ".XXXXXX";
-  const int fd = mkstemp(tmpl.data());
-  if (fd < 0) return false;
-  struct stat st;
-  fchmod(fd, stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-  const std::string bytes = ToBytes();
-  size_t done = 0;
-  bool ok = true;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (ok && fsync(fd) != 0) ok = false;
-  if (close(fd) != 0) ok = false;
-  if (ok && std::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) unlink(tmpl.c_str());
-  return ok;
-}
+bool IniFile::Save(const std::string& path) const { return WriteFileAtomically(path, ToBytes()); }
 
 std::vector<std::pair<std::string, std::string>> IniFile::Section(std::string_view section) const {
   std::vector<std::pair<std::string, std::string>> out;
