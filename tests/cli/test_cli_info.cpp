@@ -7,17 +7,6 @@
 namespace velmo {
 namespace {
 
-std::map<std::string, std::string> Fields(const std::string& out) {
-  std::map<std::string, std::string> f;
-  std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos) f[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return f;
-}
-
 test::CommandResult Info(const std::string& file) {
   return test::RunCommand(test::ShellQuote(test::CliPath()) + " info " + test::ShellQuote(file));
 }
@@ -41,7 +30,7 @@ TEST(CliInfo, CorpusTransferSyntaxesAndRefusals) {
       ++refused;
     } else if (run.status == 0) {
       // Files without a transfer syntax are read as the loader assumes from their first bytes.
-      if (ts != "(none)" && !ts.empty()) EXPECT_EQ(Fields(run.out)["transferSyntaxUid"], ts) << file;
+      if (ts != "(none)" && !ts.empty()) EXPECT_EQ(test::ParseNameValueLines(run.out)["transferSyntaxUid"], ts) << file;
       ++images;
     } else {
       // An image file may still fail later (no rows, pixel data shorter than promised,

@@ -18,12 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 bool HaveTool(const char* name) {
   return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -45,20 +39,12 @@ std::vector<std::string> SplitTabs(const std::string& line) {
 }
 
 CliRun List(const std::string& home, const std::string& args) {
-  test::TempDir tmp;
-  const std::string errFile = tmp.File("err");
-  const std::string cmd = "VELMO_HOME=" + Quote(home + "/") + " " + Quote(std::string(VELMO_BIN_DIR) + "/velmo-cli") +
-                          " list " + args + " 2>" + Quote(errFile);
+  const test::CommandResult r = test::RunCommand("VELMO_HOME=" + test::ShellQuote(home + "/") + " " +
+                                                 test::ShellQuote(test::CliPath()) + " list " + args);
   CliRun run;
-  FILE* p = popen(cmd.c_str(), "r");
-  if (p == nullptr) return run;
-  std::string out;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  const int st = pclose(p);
-  run.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  std::istringstream lines(out);
+  run.status = r.status;
+  run.err = r.err;
+  std::istringstream lines(r.out);
   std::string line;
   bool first = true;
   while (std::getline(lines, line)) {
@@ -69,8 +55,6 @@ CliRun List(const std::string& home, const std::string& args) {
       run.rows.push_back(SplitTabs(line));
     }
   }
-  std::ifstream e(errFile);
-  run.err.assign(std::istreambuf_iterator<char>(e), std::istreambuf_iterator<char>());
   return run;
 }
 
@@ -130,11 +114,11 @@ class ListGenerated : public ::testing::Test {
           const std::string dump = dir_.File("dump.txt");
           test::WriteText(dump, d.str());
           const std::string file = folder + "/I" + std::to_string(i + 1);
-          ASSERT_EQ(std::system(("dump2dcm " + Quote(dump) + " " + Quote(file) + " >/dev/null 2>&1").c_str()), 0);
+          ASSERT_EQ(std::system(("dump2dcm " + test::ShellQuote(dump) + " " + test::ShellQuote(file) + " >/dev/null 2>&1").c_str()), 0);
         }
       }
     }
-    const std::string mk = "cd " + Quote(data_) + " && dcmmkdir +r -Pgp P1 P2 P3 >/dev/null 2>&1";
+    const std::string mk = "cd " + test::ShellQuote(data_) + " && dcmmkdir +r -Pgp P1 P2 P3 >/dev/null 2>&1";
     ASSERT_EQ(std::system(mk.c_str()), 0);
     ASSERT_TRUE(fs::exists(data_ + "/DICOMDIR"));
     // Beside the data: a copy of one file (a duplicate) and a file that is no image.
@@ -152,8 +136,8 @@ class ListGenerated : public ::testing::Test {
 
 TEST_F(ListGenerated, CountsAtEveryLevelFromFoldersAndFromTheDicomdir) {
   Install("[ソート]\n１位=患者ID\n２位=検査日\n");
-  const std::string folders = Quote(data_) + " " + Quote(dir_.File("extra"));
-  const std::string dicomdir = Quote(data_ + "/DICOMDIR");
+  const std::string folders = test::ShellQuote(data_) + " " + test::ShellQuote(dir_.File("extra"));
+  const std::string dicomdir = test::ShellQuote(data_ + "/DICOMDIR");
   const std::pair<const char*, size_t> levels[] = {{"patient", 3}, {"study", 4}, {"series", 6}, {"image", 10}};
   for (const auto& [level, count] : levels) {
     for (const std::string& args : {folders, dicomdir}) {
@@ -193,7 +177,7 @@ TEST_F(ListGenerated, StudyOrderFollowsEachConfiguredSortKey) {
   };
   for (const auto& [keys, expected] : cases) {
     Install(std::string("[ソート]\n") + keys);
-    for (const std::string& args : {Quote(data_), Quote(data_ + "/DICOMDIR")}) {
+    for (const std::string& args : {test::ShellQuote(data_), test::ShellQuote(data_ + "/DICOMDIR")}) {
       const CliRun r = List(home_, args + " --level study");
       std::vector<std::string> order;
       for (const auto& row : r.rows) order.push_back(row[0] + " " + row[3]);
@@ -202,7 +186,7 @@ TEST_F(ListGenerated, StudyOrderFollowsEachConfiguredSortKey) {
   }
   // The patient level under the name key: Alpha, Beta, Zeta.
   Install("[ソート]\n１位=患者名\n[患者名]\n１位=ローマ字\n");
-  const CliRun p = List(home_, Quote(data_) + " --level patient");
+  const CliRun p = List(home_, test::ShellQuote(data_) + " --level patient");
   std::vector<std::string> names;
   for (const auto& row : p.rows) names.push_back(row[1]);
   EXPECT_EQ(names, (std::vector<std::string>{"Alpha Cy", "Beta Bob", "Zeta Ann"}));
@@ -212,11 +196,11 @@ TEST(ListCli, UsageAndMissingPaths) {
   test::TempDir dir;
   test::MakeInstallation(dir.path());
   EXPECT_EQ(List(dir.path(), "").status, 2);
-  EXPECT_EQ(List(dir.path(), Quote(dir.path()) + " --level nonsense").status, 2);
-  const CliRun missing = List(dir.path(), Quote(dir.File("nothing-here")));
+  EXPECT_EQ(List(dir.path(), test::ShellQuote(dir.path()) + " --level nonsense").status, 2);
+  const CliRun missing = List(dir.path(), test::ShellQuote(dir.File("nothing-here")));
   EXPECT_EQ(missing.status, 1);
   EXPECT_TRUE(missing.rows.empty());
-  const CliRun empty = List(dir.path(), Quote(dir.path()) + " --level image");
+  const CliRun empty = List(dir.path(), test::ShellQuote(dir.path()) + " --level image");
   EXPECT_EQ(empty.status, 0);
   EXPECT_EQ(empty.titles.size(), 16u);
 }
@@ -244,7 +228,7 @@ TEST(ListCli, PublicCorpusListsTheFilesWithPixelData) {
     }
   }
   ASSERT_GT(withPixels.size(), 50u);
-  const CliRun r = List(home.path(), Quote(data) + " --level image");
+  const CliRun r = List(home.path(), test::ShellQuote(data) + " --level image");
   ASSERT_EQ(r.status, 0) << r.err;
   // Every listed file is one with pixel data; nearly all of them are listed (a few are
   // duplicates of the same instance, or in encodings the list does not read).
@@ -265,8 +249,8 @@ TEST(ListCli, PublicCorpusListsTheFilesWithPixelData) {
 
   // The corpus DICOMDIR lists the same patients as its folder.
   const std::string dd = data + "/pydicom/dicomdirtests";
-  const CliRun viaDir = List(home.path(), Quote(dd + "/DICOMDIR") + " --level series");
-  const CliRun viaFolder = List(home.path(), Quote(dd) + " --level series");
+  const CliRun viaDir = List(home.path(), test::ShellQuote(dd + "/DICOMDIR") + " --level series");
+  const CliRun viaFolder = List(home.path(), test::ShellQuote(dd) + " --level series");
   EXPECT_EQ(viaDir.status, 0);
   EXPECT_EQ(viaDir.rows.size(), viaFolder.rows.size());
   EXPECT_GT(viaDir.rows.size(), 5u);

@@ -19,61 +19,17 @@
 namespace velmo::test {
 namespace {
 
-using Row = std::map<std::string, std::string>;
-
-std::vector<Row> ReadTsv(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<Row> rows;
-  std::string line;
-  std::vector<std::string> names;
-  auto split = [](const std::string& s) {
-    std::vector<std::string> out;
-    std::string cell;
-    std::istringstream ss(s);
-    while (std::getline(ss, cell, '\t')) out.push_back(cell);
-    if (!s.empty() && s.back() == '\t') out.push_back("");
-    return out;
-  };
-  if (std::getline(in, line)) names = split(line);
-  while (std::getline(in, line)) {
-    const std::vector<std::string> cells = split(line);
-    Row row;
-    for (size_t i = 0; i < names.size(); ++i) row[names[i]] = i < cells.size() ? cells[i] : "";
-    rows.push_back(std::move(row));
-  }
-  return rows;
-}
+using Row = TsvRow;
 
 struct CliResult {
   int exitCode = -1;
   Row fields;
 };
 
-std::string ShellQuote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 CliResult RunInfo(const std::string& home, const std::string& file) {
-  CliResult result;
-  const std::string cmd = "VELMO_HOME=" + ShellQuote(home + "/") + " " + ShellQuote(std::string(VELMO_BIN_DIR) + "/velmo-cli") +
-                          " info " + ShellQuote(file) + " 2>/dev/null";
-  FILE* pipe = popen(cmd.c_str(), "r");
-  if (pipe == nullptr) return result;
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
-  const int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    const size_t eq = line.find('=');
-    if (eq != std::string::npos) result.fields[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return result;
+  const CommandResult run = RunCommand("VELMO_HOME=" + ShellQuote(home + "/") + " " + ShellQuote(CliPath()) +
+                                       " info " + ShellQuote(file));
+  return CliResult{run.status, ParseNameValueLines(run.out)};
 }
 
 long long Int(const std::string& s, long long fallback = 0) {
@@ -133,7 +89,7 @@ TEST(Corpus, DecodedFilesMatchTheReference) {
   MakeInstallation(home.path());
 
   int compared = 0, ranges = 0, digests = 0, refused = 0;
-  for (const Row& r : ReadTsv(dir + "/reference.tsv")) {
+  for (const Row& r : ReadReferenceTsv()) {
     if (r.at("pydicom_decode") != "ok" || !SupportedSyntax(r.at("meta_transfer_syntax"))) continue;
     const std::string file = r.at("file");
     SCOPED_TRACE(file);

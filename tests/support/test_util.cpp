@@ -142,4 +142,15 @@ CommandResult RunCommand(const std::string& shellCommand) {
 
 std::string CliPath() { return std::string(VELMO_BIN_DIR) + "/velmo-cli"; }
 
+std::map<std::string, std::string> ParseNameValueLines(const std::string& text) {
+  std::map<std::string, std::string> fields;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return fields;
+}
+
 }  // namespace velmo::test

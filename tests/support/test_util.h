@@ -57,6 +57,8 @@ CommandResult RunCommand(const std::string& shellCommand);
 std::string ShellQuote(const std::string& s);
 // The velmo-cli of this build.
 std::string CliPath();
+// "name=value" lines (velmo-cli info) as a map.
+std::map<std::string, std::string> ParseNameValueLines(const std::string& text);
 
 // Switches LC_ALL to a locale whose decimal separator is a comma (de_DE.UTF-8),
 // compiling it with localedef into a private folder when the system lacks it.
