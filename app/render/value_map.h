@@ -138,4 +138,15 @@ inline void AdjustColour(int r, int g, int b, int32_t level, int32_t width, uint
     AdjustColourT<__int128>(r, g, b, level, width, rgb);
 }
 
+// AdjustColour over `count` pixels at once. Each input pixel is blue | green << 8 |
+// red << 16; each output pixel is written as the four bytes blue, green, red, 0
+// (unaligned `out` is fine). The bytes are those of AdjustColour pixel by pixel.
+// While |level| and |width| stay within kColourLanesLimit every intermediate fits
+// 32 bits, and on processors with AVX2 eight pixels are computed together; other
+// values and processors take the per-pixel form.
+inline constexpr int32_t kColourLanesLimit = 8192;
+void AdjustColourRow(const uint32_t* in, uint8_t* out, size_t count, int32_t level, int32_t width);
+// The per-pixel form of AdjustColourRow, for comparison.
+void AdjustColourRowScalar(const uint32_t* in, uint8_t* out, size_t count, int32_t level, int32_t width);
+
 }  // namespace velmo

@@ -2,7 +2,9 @@
 // colour brightness/saturation.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
+#include <vector>
 
 #include "reference_render.h"
 #include "render/value_map.h"
@@ -185,6 +187,43 @@ TEST(AdjustColour, MatchesTheWideReference) {
 
 namespace velmo {
 namespace {
+
+// The eight-pixel form against the per-pixel form: every colour at the strongest
+// settings the 32-bit lanes take (all divisions and the largest products), then
+// random colours with settings inside and beyond the limit, odd lengths (the
+// per-pixel tail) and unaligned outputs.
+TEST(AdjustColour, RowFormMatchesThePerPixelForm) {
+  std::vector<uint32_t> in(1u << 24);
+  for (uint32_t c = 0; c < in.size(); ++c) in[c] = c;
+  std::vector<uint8_t> fast(in.size() * 4 + 3), slow(in.size() * 4 + 3);
+  const int32_t lim = kColourLanesLimit;
+  AdjustColourRow(in.data(), fast.data() + 3, in.size(), -lim, lim);
+  AdjustColourRowScalar(in.data(), slow.data() + 3, in.size(), -lim, lim);
+  ASSERT_TRUE(fast == slow);
+
+  std::mt19937 rng(11);
+  const int32_t corners[][2] = {{lim, lim}, {-lim, -lim}, {lim, -lim}, {128, 256}, {lim + 1, 256}, {128, -lim - 1}};
+  for (int round = 0; round < 200; ++round) {
+    int32_t level, width;
+    if (round < 6) {
+      level = corners[round][0], width = corners[round][1];
+    } else {
+      level = int32_t(rng() % (2 * lim + 201)) - lim - 100;
+      width = int32_t(rng() % (2 * lim + 201)) - lim - 100;
+    }
+    const size_t count = 1 + rng() % 3000;
+    for (size_t k = 0; k < count; ++k) in[k] = rng() & 0xFFFFFF;
+    const size_t skew = rng() % 4;
+    AdjustColourRow(in.data(), fast.data() + skew, count, level, width);
+    AdjustColourRowScalar(in.data(), slow.data() + skew, count, level, width);
+    ASSERT_EQ(0, std::memcmp(fast.data() + skew, slow.data() + skew, count * 4)) << "L" << level << " W" << width;
+    // And the bytes are those of AdjustColour: blue, green, red, 0.
+    uint8_t rgb[3];
+    AdjustColour(int(in[0] >> 16 & 255), int(in[0] >> 8 & 255), int(in[0] & 255), level, width, rgb);
+    const uint8_t expected[4] = {rgb[2], rgb[1], rgb[0], 0};
+    ASSERT_EQ(0, std::memcmp(fast.data() + skew, expected, 4));
+  }
+}
 
 // The reciprocal division used by the colour adjustment, over every numerator and
 // divisor it can meet (numerators up to 255 * 1024).
