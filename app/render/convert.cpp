@@ -146,13 +146,6 @@ struct ColourReader {
   }
 };
 
-inline uint32_t AdjustBgrx(uint32_t bgrx, int32_t level, int32_t width) {
-  uint8_t rgb[3];
-  AdjustColour(static_cast<int>((bgrx >> 16) & 0xFF), static_cast<int>((bgrx >> 8) & 0xFF),
-               static_cast<int>(bgrx & 0xFF), level, width, rgb);
-  return Bgrx(rgb[0], rgb[1], rgb[2]);
-}
-
 // Everything the pixel loops of one conversion need.
 struct Frame {
   const DisplayGeometry* g;
@@ -169,10 +162,17 @@ struct Frame {
   }
 };
 
+// Bitmap byte offset within a row and source column of each covered square column
+// of an unrotated reduced display, in square order (right to left in the bitmap
+// under a horizontal flip).
+using ColumnPairs = std::vector<std::pair<uint32_t, uint32_t>>;
+
 // Reduced or equal display: nearest neighbour over the side x side square.
-// put(out, sourceIndex) writes one bitmap pixel from source pixel row * columns + col.
-template <typename Put>
-void ReducedPass(const Frame& f, int32_t angle, Put put) {
+// put(out, sourceIndex) writes one bitmap pixel from source pixel row * columns + col;
+// without rotation putRow(row, cols, base) writes one bitmap row from source pixels
+// base + col.
+template <typename Put, typename PutRow>
+void ReducedPass(const Frame& f, int32_t angle, Put put, PutRow putRow) {
   const DisplayGeometry& g = *f.g;
   const int32_t side = g.side, w = g.w, h = g.h;
   const int32_t mx = (side - w) >> 1, my = (side - h) >> 1;
@@ -183,7 +183,7 @@ void ReducedPass(const Frame& f, int32_t angle, Put put) {
   if (angle == 0) {
     // Column pairs (bitmap byte offset within the row, source column) for one row.
     const int32_t x0 = std::max(0, mx), x1 = std::min(side, mx + w);
-    std::vector<std::pair<uint32_t, uint32_t>> cols;
+    ColumnPairs cols;
     cols.reserve(static_cast<size_t>(std::max(0, x1 - x0)));
     for (int32_t x = x0; x < x1; ++x) {
       const int32_t xo = flipH ? side - 1 - x : x;
@@ -194,7 +194,7 @@ void ReducedPass(const Frame& f, int32_t angle, Put put) {
       const int32_t yo = flipV ? side - 1 - y : y;
       uint8_t* row = f.At(0, yo) - static_cast<size_t>(f.sx0) * f.bpp;
       const size_t base = static_cast<size_t>(((y - my) * fy) >> 10) * columns;
-      for (const auto& [out, col] : cols) put(row + out, base + col);
+      putRow(row, cols, base);
     }
     return;
   }
@@ -212,6 +212,13 @@ void ReducedPass(const Frame& f, int32_t angle, Put put) {
       put(f.At(xo, yo), static_cast<size_t>((py * fy) >> 10) * columns + static_cast<size_t>((px * fx) >> 10));
     }
   }
+}
+
+template <typename Put>
+void ReducedPass(const Frame& f, int32_t angle, Put put) {
+  ReducedPass(f, angle, put, [&put](uint8_t* row, const ColumnPairs& cols, size_t base) {
+    for (const auto& [out, col] : cols) put(row + out, base + col);
+  });
 }
 
 // Enlarged display, stage 1: the N x N rotation buffer with the image centred,
@@ -255,12 +262,20 @@ void FillRotationBuffer(T* buf, int32_t n, const Source& src, const PaneDisplay&
 
 // Sampling steps of the interpolation: output coordinate u reads buffer position
 // u * q / 256 with q = (N << 8) / S'.
+// When N * 256 < S' (a 2 x 2 image on a side over 512 pixels) q would be 0 and every
+// output pixel would show the first sample; then the step is taken in 1/65536 units,
+// Q = (N << 16) / S', and the position in 1/256 units is (u * Q) >> 8. The fraction
+// keeps its 1/256 units, and every size with q >= 1 steps exactly as before.
+inline int64_t InterpolationStep(int32_t n, int32_t outSide) { return (int64_t{n} << 8) / outSide; }
+inline int64_t FineInterpolationStep(int32_t n, int32_t outSide) { return (int64_t{n} << 16) / outSide; }
+
 struct Steps {
   std::vector<int32_t> i, i1, f;
   Steps(int32_t n, int32_t outSide) : i(outSide), i1(outSide), f(outSide) {
-    const int64_t q = (int64_t{n} << 8) / outSide;
+    const int64_t q = InterpolationStep(n, outSide);
+    const int64_t fine = q == 0 ? FineInterpolationStep(n, outSide) : 0;
     for (int32_t u = 0; u < outSide; ++u) {
-      const int64_t pos = u * q;
+      const int64_t pos = q != 0 ? u * q : (u * fine) >> 8;
       i[u] = static_cast<int32_t>(pos >> 8);
       f[u] = static_cast<int32_t>(pos - int64_t{i[u]} * 256);
       i1[u] = std::min(i[u] + 1, n - 1);
@@ -381,13 +396,14 @@ void BilinearColour(const Frame& fr, const uint32_t* buf, int32_t n, uint32_t* t
       out[u] = blend(in[i], inside ? in[j] : in[i], st.f[u]);
     }
   }
+  std::vector<uint32_t> line(ss);
   for (int32_t v = 0; v < side; ++v) {
     const int32_t i = st.i[v], j = st.i1[v];
     const bool inside = j >= ay0 && j < ay1;
     const uint32_t* ra = tmp + static_cast<size_t>(i) * ss;
     const uint32_t* rb = tmp + static_cast<size_t>(inside ? j : i) * ss;
-    uint8_t* out = fr.At(0, v);
-    for (size_t u = 0; u < ss; ++u) Store32(out + u * 4, AdjustBgrx(blend(ra[u], rb[u], st.f[v]), level, width));
+    for (size_t u = 0; u < ss; ++u) line[u] = blend(ra[u], rb[u], st.f[v]);
+    AdjustColourRow(line.data(), fr.At(0, v), ss, level, width);
   }
 }
 
@@ -397,11 +413,11 @@ void BicubicColour(const Frame& fr, const uint32_t* buf, int32_t n, int32_t leve
   const BicubicSteps wt(st);
   const size_t nn = static_cast<size_t>(n);
   auto channel = [](uint32_t px, int sh) { return static_cast<int64_t>((px >> sh) & 0xFF); };
+  std::vector<uint32_t> line(static_cast<size_t>(side));
   for (int32_t v = 0; v < side; ++v) {
     const int32_t i = st.i[v], i1 = st.i1[v], fy = st.f[v];
     const uint32_t* ra = buf + static_cast<size_t>(i) * nn;
     const uint32_t* rb = buf + static_cast<size_t>(i1) * nn;
-    uint8_t* out = fr.At(0, v);
     const bool rowEdge = i < 2 || i + 2 >= n;
     const int64_t wr0 = wt.w0[v], wr1 = wt.w1[v];
     for (int32_t u = 0; u < side; ++u) {
@@ -425,8 +441,9 @@ void BicubicColour(const Frame& fr, const uint32_t* buf, int32_t n, int32_t leve
           px |= static_cast<uint32_t>(num / den) << sh;
         }
       }
-      Store32(out + static_cast<size_t>(u) * 4, AdjustBgrx(px, level, width));
+      line[static_cast<size_t>(u)] = px;
     }
+    AdjustColourRow(line.data(), fr.At(0, v), line.size(), level, width);
   }
 }
 
@@ -443,15 +460,31 @@ bool FillPixels(RenderContext& ctx, const PaneDisplay& pane, DicomImage& im, con
     const int32_t level = im.level, width = im.width;
     if (!enlarged) {
       // One loop per source layout and arithmetic width, chosen once per conversion.
+      // Unrotated rows are gathered in bitmap order and adjusted together.
+      std::vector<uint32_t> line;
+      const bool reversed = pane.flipHorizontal != 0;
       auto reduce = [&](auto readRgb, auto intTag) {
         using Int = decltype(intTag);
-        ReducedPass(fr, angle, [&](uint8_t* out, size_t i) {
-          int r, gr, b;
-          readRgb(i, r, gr, b);
-          uint8_t rgb[3];
-          AdjustColourT<Int>(r, gr, b, Int(level), Int(width), rgb);
-          Store32(out, Bgrx(rgb[0], rgb[1], rgb[2]));
-        });
+        ReducedPass(
+            fr, angle,
+            [&](uint8_t* out, size_t i) {
+              int r, gr, b;
+              readRgb(i, r, gr, b);
+              uint8_t rgb[3];
+              AdjustColourT<Int>(r, gr, b, Int(level), Int(width), rgb);
+              Store32(out, Bgrx(rgb[0], rgb[1], rgb[2]));
+            },
+            [&](uint8_t* row, const ColumnPairs& cols, size_t base) {
+              const size_t count = cols.size();
+              if (count == 0) return;
+              line.resize(count);
+              for (size_t k = 0; k < count; ++k) {
+                int r, gr, b;
+                readRgb(base + cols[reversed ? count - 1 - k : k].second, r, gr, b);
+                line[k] = Bgrx(r, gr, b);
+              }
+              AdjustColourRow(line.data(), row + cols[reversed ? count - 1 : 0].first, count, level, width);
+            });
       };
       auto interleaved = [&](size_t i, int& r, int& gr, int& b) {
         const uint8_t* p = src.data + i * 3;

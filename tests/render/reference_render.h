@@ -223,7 +223,10 @@ inline std::vector<uint8_t> ReferencePixels(const DicomImage& im, const PaneDisp
       }
     }
   auto B = [&](int r, int cc, int k) { return buf[(size_t(r) * N + cc) * ch + k]; };
-  const int64_t q = (int64_t(N) << 8) / side;
+  // Output coordinate u samples buffer position pos(u) in 1/256 units: u * q, or, when
+  // q is 0 (N * 256 < side), (u * Q) >> 8 with the finer step Q = (N << 16) / side.
+  const int64_t q = (int64_t(N) << 8) / side, fineQ = (int64_t(N) << 16) / side;
+  auto pos = [&](int64_t u) { return q != 0 ? u * q : (u * fineQ) >> 8; };
   const int ax0 = pane.flipHorizontal ? N - mx - cols : mx, ay0 = pane.flipVertical ? N - my - rows : my;
   auto finish = [&](int u, int v, const int64_t* vals) {
     uint32_t value;
@@ -235,7 +238,7 @@ inline std::vector<uint8_t> ReferencePixels(const DicomImage& im, const PaneDisp
     std::vector<int64_t> tmp(size_t(N) * side * ch);
     for (int r = 0; r < N; ++r)
       for (int u = 0; u < side; ++u) {
-        const int64_t i = (u * q) >> 8, f = std::abs(u * q - i * 256);
+        const int64_t i = pos(u) >> 8, f = std::abs(pos(u) - i * 256);
         int64_t j = i + 1 < N ? i + 1 : i;
         if (colour && !(j >= ax0 && j < ax0 + cols)) j = i;
         for (int k = 0; k < ch; ++k) {
@@ -245,7 +248,7 @@ inline std::vector<uint8_t> ReferencePixels(const DicomImage& im, const PaneDisp
       }
     for (int v = 0; v < side; ++v)
       for (int u = 0; u < side; ++u) {
-        const int64_t i = (v * q) >> 8, f = std::abs(v * q - i * 256);
+        const int64_t i = pos(v) >> 8, f = std::abs(pos(v) - i * 256);
         int64_t j = i + 1 < N ? i + 1 : i;
         if (colour && !(j >= ay0 && j < ay0 + rows)) j = i;
         int64_t vals[3];
@@ -259,7 +262,7 @@ inline std::vector<uint8_t> ReferencePixels(const DicomImage& im, const PaneDisp
   }
   for (int v = 0; v < side; ++v)
     for (int u = 0; u < side; ++u) {
-      const int64_t py = v * q, px = u * q;
+      const int64_t py = pos(v), px = pos(u);
       const int64_t i = py >> 8, j = px >> 8, fy = std::abs(py - i * 256), fx = std::abs(px - j * 256);
       const int64_t i1 = std::min<int64_t>(i + 1, N - 1), j1 = std::min<int64_t>(j + 1, N - 1);
       int64_t vals[3];

@@ -152,6 +152,159 @@ TEST(ConvertToDisplay, MatchesThePerPixelReferenceOnRandomCases) {
   EXPECT_GT(reducedCases, 200);
 }
 
+// More random cases against the reference: images of 1 to 4 pixels a side on canvases
+// large enough that there are more than 256 output pixels per buffer sample, and
+// colour images wide enough for whole eight-pixel groups with brightness and
+// saturation inside and beyond the range the 32-bit lanes take.
+TEST(ConvertToDisplay, MatchesTheReferenceForTinyImagesAndWideColourRows) {
+  std::mt19937 rng(20240612);
+  RenderContext ctx;
+  for (int k = 0; k < 768; ++k) ctx.tables.colourPalette[k] = uint8_t(rng());
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  int fineSteps = 0, colourRows = 0;
+  for (int iter = 0; iter < 120; ++iter) {
+    const bool tiny = iter % 2 == 0;
+    const bool colour = pick(0, 1) == 1;
+    const int rows = tiny ? pick(1, 3) : pick(8, 120), cols = tiny ? pick(1, 3) : pick(8, 120);
+    DicomImage im;
+    if (colour) {
+      im = MakeColour(rows, cols, rng, pick(0, 1) == 1);
+      const int32_t lim = kColourLanesLimit;
+      const int sel = pick(0, 3);
+      im.level = sel == 0 ? pick(-lim - 50, lim + 50) : (sel == 1 ? pick(1 << 20, 1 << 22) : pick(0, 300));
+      im.width = sel == 0 ? pick(-lim - 50, lim + 50) : (sel == 1 ? -pick(1 << 20, 1 << 22) : pick(0, 600));
+    } else {
+      im = MakeGrey(rows, cols, 16, pick(8, 16), pick(0, 1), rng);
+      im.level = pick(-1000, 3000);
+      im.width = pick(2, 6000);
+    }
+    PaneDisplay pane = tiny ? Pane(pick(520, 900), pick(520, 900)) : Pane(pick(4, 300), pick(4, 300));
+    pane.paletteColour = !colour && pick(0, 3) == 0;
+    pane.interpolation = pick(0, 1) ? Interpolation::kBicubic : Interpolation::kBilinear;
+    pane.flipHorizontal = int16_t(pick(0, 1));
+    pane.flipVertical = int16_t(pick(0, 1));
+    pane.rotationAngle = pick(0, 2) == 0 ? pick(1, 359) : 0;
+    if (!tiny && pick(0, 1)) {
+      pane.fitMode = false;
+      pane.zoomFactor = float(pick(30, 300)) / 100.0f;
+    }
+    const ConvertResult r = ConvertToDisplay(ctx, pane, im);
+    if (r == ConvertResult::kBlank) continue;
+    ASSERT_EQ(r, ConvertResult::kDrawn) << "iteration " << iter;
+    const DisplayGeometry& g = pane.last;
+    const bool enlarged = g.w > im.columns && g.h > im.rows;
+    if (enlarged && int64_t{std::max(rows, cols)} * 256 < g.side) ++fineSteps;
+    if (colour && pane.rotationAngle == 0 && g.w >= 16) ++colourRows;
+    ASSERT_EQ(PixelArea(im), test::ReferencePixels(im, pane, ctx.tables, g, 1))
+        << "iteration " << iter << " " << rows << "x" << cols << " canvas " << pane.canvasWidth << "x"
+        << pane.canvasHeight << " L" << im.level << " W" << im.width << (enlarged ? " enlarged" : " reduced");
+  }
+  EXPECT_GT(fineSteps, 20);
+  EXPECT_GT(colourRows, 20);
+}
+
+// A 2 x 2 or 3 x 3 image on a canvas with more than 256 output pixels per image
+// pixel shows every pixel in its own place (the sampling step used to become 0 there,
+// so the first pixel filled the whole picture).
+TEST(ConvertToDisplay, TinyImageOnALargeCanvasShowsEveryPixelInPlace) {
+  DicomImage grey;
+  grey.rows = grey.columns = 2;
+  grey.bitsAllocated = grey.bitsStored = 8;
+  grey.frameCount = 1;
+  grey.photometric = "MONOCHROME2";
+  grey.pixelData = {10, 90, 170, 250};  // top row, then bottom row
+  grey.level = 128;
+  grey.width = 256;  // display value = stored value
+  RenderContext ctx;
+  for (const Interpolation interpolation : {Interpolation::kBilinear, Interpolation::kBicubic}) {
+    PaneDisplay pane = Pane(1024, 1024);
+    pane.interpolation = interpolation;
+    ASSERT_EQ(ConvertToDisplay(ctx, pane, grey), ConvertResult::kDrawn);
+    ASSERT_EQ(pane.last.side, 1024);
+    const std::vector<uint8_t> px = PixelArea(grey);
+    auto at = [&](int x, int y) { return px[size_t(1023 - y) * 1024 + size_t(x)]; };  // top-left origin
+    EXPECT_EQ(at(0, 0), 10);
+    EXPECT_EQ(at(1023, 0), 90);
+    EXPECT_EQ(at(0, 1023), 170);
+    EXPECT_EQ(at(1023, 1023), 250);
+    // Position u samples image position u * 2 / 1024: the lower right quarter is the last pixel.
+    for (int y = 512; y < 1024; y += 31) {
+      for (int x = 512; x < 1024; x += 31) {
+        ASSERT_EQ(at(x, y), 250) << x << "," << y;
+      }
+    }
+    if (interpolation == Interpolation::kBilinear) {
+      EXPECT_EQ(at(256, 0), 50);  // half way from 10 to 90
+    }
+  }
+
+  // A 3 x 3 colour image: output positions 0, 342 and 1023 fall exactly on image
+  // columns (and rows) 0, 1 and 2.
+  DicomImage colour;
+  colour.rows = colour.columns = 3;
+  colour.bitsAllocated = colour.bitsStored = 8;
+  colour.isColour = 1;
+  colour.photometric = "RGB";
+  colour.frameCount = 1;
+  for (int i = 0; i < 9; ++i)
+    for (int c = 0; c < 3; ++c) colour.pixelData.push_back(uint8_t(20 + 25 * i + 60 * c));
+  colour.level = 128;
+  colour.width = 256;
+  PaneDisplay pane = Pane(1024, 1024);
+  ASSERT_EQ(ConvertToDisplay(ctx, pane, colour), ConvertResult::kDrawn);
+  const std::vector<uint8_t> px = PixelArea(colour);
+  const int points[3] = {0, 342, 1023};
+  for (int row = 0; row < 3; ++row)
+    for (int col = 0; col < 3; ++col) {
+      const uint8_t* rgb = &colour.pixelData[size_t(row * 3 + col) * 3];
+      uint8_t want[3];
+      AdjustColour(rgb[0], rgb[1], rgb[2], 128, 256, want);
+      const size_t at = (size_t(1023 - points[row]) * 1024 + size_t(points[col])) * 4;
+      EXPECT_EQ(px[at + 2], want[0]) << row << "," << col;
+      EXPECT_EQ(px[at + 1], want[1]) << row << "," << col;
+      EXPECT_EQ(px[at], want[2]) << row << "," << col;
+    }
+}
+
+// Enlargements with a sampling step of at least 1/256 of a buffer sample keep their
+// pictures byte for byte: digests of bitmaps made before tiny images got the finer
+// step (and before colour rows were adjusted eight pixels at a time).
+TEST(ConvertToDisplay, EnlargementsWithAStepOfOneOrMoreKeepTheirBytes) {
+  struct Case {
+    int rows, cols;
+    bool colour;
+    int canvas;
+    Interpolation interpolation;
+    int angle;
+    bool flip;
+    uint64_t digest;
+  };
+  const Case cases[] = {
+      {2, 2, false, 512, Interpolation::kBilinear, 0, false, 10458539779420688740ull},      // N * 256 = side: step 1
+      {3, 3, true, 700, Interpolation::kBicubic, 0, false, 12643516619630915171ull},        // step 1
+      {3, 3, true, 700, Interpolation::kBilinear, 0, true, 3788353396126031161ull},        // step 1
+      {5, 7, false, 1000, Interpolation::kBicubic, 30, false, 1517248585037815395ull},     // step 1, rotated
+      {37, 23, false, 600, Interpolation::kBilinear, 0, true, 2384641555000454996ull},     // step 15
+      {64, 48, true, 300, Interpolation::kBilinear, 0, false, 15837951596869200868ull},     // step 54
+  };
+  RenderContext ctx;
+  for (const Case& c : cases) {
+    std::mt19937 rng(uint32_t(c.rows * 1000 + c.cols));
+    DicomImage im = c.colour ? MakeColour(c.rows, c.cols, rng) : MakeGrey(c.rows, c.cols, 16, 12, 0, rng);
+    im.level = c.colour ? 150 : 2048;
+    im.width = c.colour ? 200 : 4096;
+    PaneDisplay pane = Pane(c.canvas, c.canvas);
+    pane.interpolation = c.interpolation;
+    pane.rotationAngle = c.angle;
+    pane.flipHorizontal = c.flip ? 1 : 0;
+    ASSERT_EQ(ConvertToDisplay(ctx, pane, im), ConvertResult::kDrawn);
+    ASSERT_GE((int64_t{std::max(c.rows, c.cols)} << 8) / pane.last.side, 1);
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (const uint8_t b : PixelArea(im)) h = (h ^ b) * 1099511628211ull;
+    EXPECT_EQ(h, c.digest) << c.rows << "x" << c.cols << " on " << c.canvas;
+  }
+}
+
 TEST(ConvertToDisplay, NegativeChangesOnlyTheColourTable) {
   std::mt19937 rng(3);
   DicomImage im = MakeGrey(32, 32, 16, 12, 0, rng);
