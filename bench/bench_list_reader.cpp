@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "browser/list_reader.h"
-#include "shell/log.h"
+#include "base/log.h"
 #include "support/dicom_writer.h"
 #include "support/test_util.h"
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "shell/text.h"
+#include "base/text.h"
 
 namespace velmo::cli {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/notifier.h"
+#include "base/notifier.h"
 
 namespace velmo::cli {
 

@@ -7,8 +7,8 @@
 #include "dicom/read_dicom.h"
 #include "dicom/view_load.h"
 #include "sha256.h"
-#include "shell/log.h"
-#include "shell/install.h"
+#include "base/log.h"
+#include "base/install.h"
 
 namespace velmo::cli {
 

@@ -12,10 +12,10 @@
 #include "browser/loading_job.h"
 #include "browser/study_tree.h"
 #include "cli_common.h"
-#include "shell/install.h"
-#include "shell/log.h"
-#include "shell/settings.h"
-#include "shell/text.h"
+#include "base/install.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/text.h"
 
 namespace velmo::cli {
 

@@ -12,10 +12,10 @@
 #include "dicom/view_load.h"
 #include "render/convert.h"
 #include "render/geometry.h"
-#include "shell/install.h"
-#include "shell/log.h"
-#include "shell/numbers.h"
-#include "shell/settings.h"
+#include "base/install.h"
+#include "base/log.h"
+#include "base/numbers.h"
+#include "base/settings.h"
 
 namespace velmo::cli {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cli_common.h"
-#include "shell/install.h"
+#include "base/install.h"
 
 namespace {
 

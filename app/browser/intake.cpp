@@ -9,10 +9,10 @@
 #include <utility>
 
 #include "browser/dicomdir_table.h"
-#include "shell/ini.h"
-#include "shell/install.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/ini.h"
+#include "base/install.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

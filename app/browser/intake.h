@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "browser/file_table.h"
-#include "shell/log.h"
+#include "base/log.h"
 
 namespace velmo {
 

@@ -13,7 +13,7 @@
 
 #include "browser/list_record.h"
 #include "dicom/file_source.h"
-#include "shell/log.h"
+#include "base/log.h"
 
 namespace velmo {
 

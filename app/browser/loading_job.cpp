@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "browser/list_reader.h"
-#include "shell/numbers.h"
+#include "base/numbers.h"
 
 namespace velmo {
 

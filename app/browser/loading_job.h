@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "browser/file_table.h"
-#include "shell/log.h"
+#include "base/log.h"
 
 namespace velmo {
 

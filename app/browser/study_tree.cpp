@@ -9,9 +9,9 @@
 
 #include "dicom/load_context.h"
 #include "dicom/view_load.h"
-#include "shell/numbers.h"
-#include "shell/settings.h"
-#include "shell/text.h"
+#include "base/numbers.h"
+#include "base/settings.h"
+#include "base/text.h"
 
 namespace velmo {
 

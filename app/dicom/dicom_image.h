@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/fixed_text.h"
+#include "base/fixed_text.h"
 
 namespace velmo {
 

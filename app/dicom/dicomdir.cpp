@@ -13,8 +13,8 @@
 #include "dicom/element.h"
 #include "dicom/person_name.h"
 #include "dicom/read_dicom.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "dicom/file_source.h"
-#include "shell/fixed_text.h"
-#include "shell/log.h"
-#include "shell/notifier.h"
+#include "base/fixed_text.h"
+#include "base/log.h"
+#include "base/notifier.h"
 
 namespace velmo {
 

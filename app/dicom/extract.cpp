@@ -9,8 +9,8 @@
 #include "dicom/person_name.h"
 #include "dicom/pixel_stage.h"
 #include "dicom/view_load.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

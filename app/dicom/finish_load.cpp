@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "dicom/view_load.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

@@ -11,8 +11,8 @@
 
 #include "dicom/dicom_image.h"
 #include "dicom/file_source.h"
-#include "shell/log.h"
-#include "shell/notifier.h"
+#include "base/log.h"
+#include "base/notifier.h"
 
 namespace velmo {
 

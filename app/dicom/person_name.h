@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "shell/text.h"
+#include "base/text.h"
 
 namespace velmo {
 

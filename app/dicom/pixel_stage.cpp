@@ -9,8 +9,8 @@
 #include "dicom/element.h"
 #include "dicom/jpeg_decode.h"
 #include "dicom/rle_decode.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

@@ -4,8 +4,8 @@
 #include <new>
 
 #include "dicom/element.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "shell/numbers.h"
+#include "base/numbers.h"
 
 namespace velmo {
 

@@ -8,10 +8,10 @@
 #include "dicom/dicom_image.h"
 #include "render/filters.h"
 #include "render/value_map.h"
-#include "shell/log.h"
-#include "shell/notifier.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/notifier.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

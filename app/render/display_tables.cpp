@@ -8,11 +8,11 @@
 #include <new>
 #include <vector>
 
-#include "shell/file_io.h"
-#include "shell/log.h"
-#include "shell/notifier.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/file_io.h"
+#include "base/log.h"
+#include "base/notifier.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

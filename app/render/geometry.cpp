@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "dicom/dicom_image.h"
-#include "shell/numbers.h"
+#include "base/numbers.h"
 
 namespace velmo {
 

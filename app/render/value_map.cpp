@@ -9,7 +9,7 @@
 #endif
 
 #include "dicom/dicom_image.h"
-#include "shell/numbers.h"
+#include "base/numbers.h"
 
 namespace velmo {
 

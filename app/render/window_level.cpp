@@ -10,12 +10,12 @@
 #include <exception>
 
 #include "dicom/dicom_image.h"
-#include "shell/file_io.h"
-#include "shell/install.h"
-#include "shell/log.h"
-#include "shell/notifier.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/file_io.h"
+#include "base/install.h"
+#include "base/log.h"
+#include "base/notifier.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

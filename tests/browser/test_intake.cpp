@@ -9,8 +9,8 @@
 
 #include "browser/intake.h"
 #include "browser/loading_job.h"
-#include "shell/ini.h"
-#include "shell/text.h"
+#include "base/ini.h"
+#include "base/text.h"
 #include "test_intake_files.h"
 
 namespace velmo {

@@ -10,9 +10,9 @@
 
 #include "browser/list_reader.h"
 #include "dicom/file_source.h"
-#include "shell/log.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/numbers.h"
+#include "base/text.h"
 #include "support/dicom_writer.h"
 #include "support/test_util.h"
 

@@ -8,8 +8,8 @@
 #include <sstream>
 
 #include "browser/list_reader.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "support/test_util.h"
 #include "../dicom/test_dicomdir_builder.h"
 

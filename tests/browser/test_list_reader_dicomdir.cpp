@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "browser/dicomdir_table.h"
-#include "shell/text.h"
+#include "base/text.h"
 #include "support/test_util.h"
 #include "../dicom/test_dicomdir_builder.h"
 

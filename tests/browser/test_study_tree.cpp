@@ -6,8 +6,8 @@
 #include <random>
 
 #include "browser/study_tree.h"
-#include "shell/settings.h"
-#include "shell/text.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "test_intake_files.h"
 
 namespace velmo {

@@ -11,8 +11,8 @@
 #include "../render/reference_render.h"
 #include "dicom/view_load.h"
 #include "render/convert.h"
-#include "shell/install.h"
-#include "shell/settings.h"
+#include "base/install.h"
+#include "base/settings.h"
 #include "support/dicom_writer.h"
 #include "support/test_util.h"
 

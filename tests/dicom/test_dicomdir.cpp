@@ -8,8 +8,8 @@
 
 #include "dicom/dicomdir.h"
 #include "dicom/file_source.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "support/test_util.h"
 #include "test_dicomdir_builder.h"
 

@@ -7,7 +7,7 @@
 
 #include "browser/list_reader.h"
 #include "dicom/dicomdir.h"
-#include "shell/log.h"
+#include "base/log.h"
 #include "support/test_util.h"
 #include "test_dicomdir_builder.h"
 

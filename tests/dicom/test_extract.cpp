@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "dicom/person_name.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "test_extract_support.h"
 
 namespace velmo::test {

@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "dicom/person_name.h"
-#include "shell/text.h"
+#include "base/text.h"
 #include "test_extract_support.h"
 
 namespace velmo::test {

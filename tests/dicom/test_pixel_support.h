@@ -9,7 +9,7 @@
 
 #include "dicom/load_context.h"
 #include "dicom/view_load.h"
-#include "shell/text.h"
+#include "base/text.h"
 #include "support/dicom_writer.h"
 #include "support/test_util.h"
 

@@ -8,8 +8,8 @@
 #include <fstream>
 
 #include "dicom/read_dicom.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/numbers.h"
+#include "base/text.h"
 #include "support/dicom_writer.h"
 #include "support/test_util.h"
 

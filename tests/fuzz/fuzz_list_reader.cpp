@@ -6,7 +6,7 @@
 
 #include "browser/list_reader.h"
 #include "dicom/file_source.h"
-#include "shell/log.h"
+#include "base/log.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "render/convert.h"
 #include "render/value_map.h"
 #include "render_fixtures.h"
-#include "shell/text.h"
+#include "base/text.h"
 #include "support/test_util.h"
 
 namespace velmo {

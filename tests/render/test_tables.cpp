@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 
 #include "render/display_tables.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "support/test_util.h"
 
 namespace velmo {

@@ -11,9 +11,9 @@
 #include "dicom/load_context.h"
 #include "dicom/view_load.h"
 #include "render/window_level.h"
-#include "shell/log.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/numbers.h"
+#include "base/text.h"
 #include "support/test_util.h"
 
 namespace velmo {

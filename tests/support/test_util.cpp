@@ -13,8 +13,8 @@
 
 #include <unistd.h>
 
-#include "shell/install.h"
-#include "shell/text.h"
+#include "base/install.h"
+#include "base/text.h"
 
 namespace velmo::test {
 

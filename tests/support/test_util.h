@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "shell/notifier.h"
+#include "base/notifier.h"
 
 namespace velmo::test {
 

@@ -11,7 +11,7 @@
 #include "browser/file_table.h"
 #include "browser/intake.h"
 #include "browser/loading_job.h"
-#include "shell/log.h"
+#include "base/log.h"
 #include "shell/ui/progress_dialog.h"
 #include "test_files_support.h"
 

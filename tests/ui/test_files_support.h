@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "dicom/file_source.h"
-#include "shell/install.h"
-#include "shell/text.h"
+#include "base/install.h"
+#include "base/text.h"
 #include "shell/ui/main_dialog.h"
 #include "support/dicom_writer.h"
 #include "support/test_util.h"

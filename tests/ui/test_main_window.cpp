@@ -16,9 +16,9 @@
 #include <memory>
 
 #include "render/ui/pane_view.h"
-#include "shell/install.h"
-#include "shell/settings.h"
-#include "shell/text.h"
+#include "base/install.h"
+#include "base/settings.h"
+#include "base/text.h"
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/message_notifier.h"
 #include "support/test_util.h"

@@ -11,7 +11,7 @@
 
 #include "dicom/dicom_image.h"
 #include "render/window_level.h"
-#include "shell/text.h"
+#include "base/text.h"
 #include "test_window_level_support.h"
 
 using namespace velmo;

@@ -8,8 +8,8 @@
 #include <QtTest>
 
 #include "render/ui/preset_dialog.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 #include "support/test_util.h"
 
 using namespace velmo;

@@ -16,7 +16,7 @@
 #include <string>
 #include <utility>
 
-#include "shell/install.h"
+#include "base/install.h"
 #include "shell/ui/main_dialog.h"
 
 namespace velmo::ui::testing {

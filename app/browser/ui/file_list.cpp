@@ -10,7 +10,7 @@
 #include <QPainter>
 
 #include "browser/study_tree.h"
-#include "shell/text.h"
+#include "base/text.h"
 
 namespace velmo::ui {
 

@@ -9,10 +9,10 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "shell/log.h"
-#include "shell/notifier.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/notifier.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo::ui {
 

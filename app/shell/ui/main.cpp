@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/install.h"
+#include "base/install.h"
 #include "shell/ui/fonts.h"
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/message_notifier.h"

@@ -41,9 +41,9 @@
 #include "render/display_tables.h"
 #include "render/geometry.h"
 #include "render/ui/pane_view.h"
-#include "shell/install.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/install.h"
+#include "base/numbers.h"
+#include "base/text.h"
 #include "shell/ui/fonts.h"
 #include "shell/ui/message_notifier.h"
 

@@ -25,8 +25,8 @@
 #include "dicom/load_context.h"
 #include "render/convert.h"
 #include "render/pane_display.h"
-#include "shell/log.h"
-#include "shell/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 
 class QAction;
 class QComboBox;

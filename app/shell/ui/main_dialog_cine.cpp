@@ -8,8 +8,8 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/numbers.h"
+#include "base/text.h"
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/main_dialog_area_c.h"
 

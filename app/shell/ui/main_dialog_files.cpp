@@ -21,7 +21,7 @@
 #include "browser/loading_job.h"
 #include "browser/study_tree.h"
 #include "browser/ui/file_list.h"
-#include "shell/text.h"
+#include "base/text.h"
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/progress_dialog.h"
 

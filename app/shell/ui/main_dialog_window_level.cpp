@@ -9,7 +9,7 @@
 #include <QToolButton>
 
 #include "render/ui/preset_dialog.h"
-#include "shell/text.h"
+#include "base/text.h"
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/main_dialog_area_c.h"
 

@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "shell/text.h"
+#include "base/text.h"
 
 namespace velmo::ui {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/notifier.h"
+#include "base/notifier.h"
 
 namespace velmo::ui {
 

@@ -11,8 +11,8 @@
 
 #include "browser/file_table.h"
 #include "browser/loading_job.h"
-#include "shell/log.h"
-#include "shell/text.h"
+#include "base/log.h"
+#include "base/text.h"
 
 namespace velmo::ui {
 

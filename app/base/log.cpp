@@ -1,4 +1,4 @@
-#include "shell/log.h"
+#include "base/log.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,10 +13,10 @@
 #include <cstdio>
 #include <thread>
 
-#include "shell/ini.h"
-#include "shell/install.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/ini.h"
+#include "base/install.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

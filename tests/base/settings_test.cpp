@@ -1,13 +1,13 @@
-#include "shell/settings.h"
+#include "base/settings.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
 
-#include "shell/ini.h"
-#include "shell/install.h"
-#include "shell/text.h"
+#include "base/ini.h"
+#include "base/install.h"
+#include "base/text.h"
 #include "support/test_util.h"
 
 namespace velmo {

@@ -1,12 +1,12 @@
-#include "shell/settings.h"
+#include "base/settings.h"
 
 #include <charconv>
 #include <mutex>
 
-#include "shell/ini.h"
-#include "shell/install.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/ini.h"
+#include "base/install.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 

@@ -1,4 +1,4 @@
-#include "shell/install.h"
+#include "base/install.h"
 
 #include <unistd.h>
 

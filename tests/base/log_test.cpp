@@ -1,4 +1,4 @@
-#include "shell/log.h"
+#include "base/log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/numbers.h"
+#include "base/text.h"
 #include "support/test_util.h"
 
 namespace velmo {

@@ -1,12 +1,12 @@
-#include "shell/ini.h"
+#include "base/ini.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
-#include "shell/install.h"
-#include "shell/text.h"
+#include "base/install.h"
+#include "base/text.h"
 #include "support/test_util.h"
 
 namespace velmo {

@@ -1,6 +1,6 @@
-#include "shell/ini.h"
+#include "base/ini.h"
 
-#include "shell/file_io.h"
+#include "base/file_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,9 +11,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "shell/install.h"
-#include "shell/numbers.h"
-#include "shell/text.h"
+#include "base/install.h"
+#include "base/numbers.h"
+#include "base/text.h"
 
 namespace velmo {
 
