@@ -256,4 +256,29 @@ const std::string& InternSjis(const char* utf8) {
 }
 }  // namespace detail
 
+std::string_view CutSjis(std::string_view text, size_t width) {
+  if (text.size() <= width) return text;
+  size_t i = 0;
+  while (i < width) {
+    const size_t step = IsSjisLeadByte(static_cast<uint8_t>(text[i])) ? 2 : 1;
+    if (i + step > width) break;
+    i += step;
+  }
+  return text.substr(0, i);
+}
+
+int SplitBackslashValues(std::string_view value, std::string_view* out, int slots, size_t width) {
+  for (int i = 0; i < slots; ++i) out[i] = {};
+  int n = 0;
+  size_t start = 0;
+  while (n < slots) {
+    const size_t slash = value.find('\\', start);
+    const std::string_view v = value.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
+    out[n++] = v.substr(0, width);
+    if (slash == std::string_view::npos) break;
+    start = slash + 1;
+  }
+  return n;
+}
+
 }  // namespace velmo

@@ -48,6 +48,20 @@ std::string Iso2022ToSjis(std::string_view text, const Iso2022Options& options =
 // not cut to any width here.
 int SplitPersonNameGroups(std::string_view text, std::string groups[3]);
 
+// `text` cut to at most `width` bytes without splitting a Shift-JIS double-byte
+// character (a lead byte that would lose its trail byte is dropped). The result views
+// `text`.
+std::string_view CutSjis(std::string_view text, size_t width);
+
+// Splits a multi-valued text at backslashes into up to `slots` values, each cut to
+// `width` bytes (byte-wise, as fixed-width record fields cut). A backslash or the end
+// of the value closes a value, so empty values leave empty slots; unused slots are
+// emptied. Returns the number of values found (1 for any value, even an empty one; 0
+// only when slots is 0). Text after the last slot is dropped. The views point into
+// `value`.
+int SplitBackslashValues(std::string_view value, std::string_view* out, int slots,
+                         size_t width = std::string_view::npos);
+
 namespace detail {
 const std::string& InternSjis(const char* utf8);
 }

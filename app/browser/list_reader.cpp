@@ -8,6 +8,7 @@
 #include "dicom/element.h"
 #include "dicom/person_name.h"
 #include "dicom/read_dicom.h"
+#include "dicom/transfer_syntax.h"
 #include "base/numbers.h"
 #include "base/text.h"
 
@@ -26,19 +27,6 @@ const char* SyntaxName(int syntax) {
     case 2: return "Explicit VR Big Endian";
     default: return "Explicit VR Little Endian";
   }
-}
-
-// The encoding a transfer syntax UID stands for.
-int SyntaxFromTransferSyntax(std::string_view uid) {
-  if (uid == "1.2.840.10008.1.2") return 0;
-  if (uid == "1.2.840.10008.1.2.1") return 1;
-  if (uid == "1.2.840.10008.1.2.2") return 2;
-  if (uid == "1.2.840.10008.1.2.4.50") return 1;
-  if (uid == "1.2.840.10008.1.2.5") return 1;
-  // Other (compressed) syntaxes carry a 21st/22nd character; their data sets are explicit.
-  if (uid.size() > 20 && uid[20] != '5') return 1;
-  if (uid.size() > 21 && uid[21] != '0') return 1;
-  return 0;
 }
 
 // A UI value of the meta group as a C string of at most 64 bytes (NUL padding dropped).
@@ -130,7 +118,8 @@ bool ListEntryReader::Read(const std::string& path, ListRecord& out) {
     int syntax;
     const ElementView ts = FindElement(metaBegin, metaEnd, 1, 0, 0x0002, 0x0010);
     if (ts.found()) {
-      syntax = SyntaxFromTransferSyntax(MetaUid(ts).view());
+      syntax = ClassifyTransferSyntax(
+                   std::string_view(reinterpret_cast<const char*>(ts.value), ts.available)).syntax;
     } else if (readSize >= 2 && buf[0] == 0x08 && buf[1] == 0x00) {
       syntax = 0;
     } else if (readSize >= 1 && buf[0] != 0) {
@@ -146,18 +135,9 @@ bool ListEntryReader::Read(const std::string& path, ListRecord& out) {
     const uint8_t* dataBegin = buf + datasetOffset;
     const uint8_t* dataEnd = buf + readSize;
     const uint32_t dataLength = static_cast<uint32_t>(dataEnd - dataBegin);
-    auto probe = [&](int s, ptrdiff_t at, int width) {
-      const uint8_t* p = Dll_DcmTagFind(dataBegin, dataLength, s, 0, 0x00, 0x08, 0x00, 0x18);
-      if (p == nullptr || dataEnd - p < at + width) return false;
-      return (width == 2 ? Get16(p + at, s == 2) : Get32(p + at, false)) != 0;
-    };
-    if (probe(1, 6, 2)) {
-      syntax = 1;
-      if (Logs(2)) log_.Write("Explicit VR Little Endian(RLE Lossless)", kLogNormal, 2);
-    } else if (probe(0, 4, 4)) {
-      syntax = 0;
-    } else if (probe(2, 6, 2)) {
-      syntax = 2;
+    if (const int probed = ProbeDatasetSyntax(dataBegin, dataEnd); probed >= 0) {
+      syntax = probed;
+      if (probed == 1 && Logs(2)) log_.Write("Explicit VR Little Endian(RLE Lossless)", kLogNormal, 2);
     }
     syntax_ = syntax;
 
@@ -210,13 +190,9 @@ void ListEntryReader::FillFields(const uint8_t* begin, const uint8_t* end, ListR
 
   {
     const ElementView e = find(0x0008, 0x0005);
-    std::string values[5];
-    if (e.found()) {
-      r.characterSetRaw.Assign(e.text());
-      SplitBackslashValues(e.text(), values, 5, 16);
-    }
-    // An empty first value is the default repertoire, as in the image attributes.
-    if (values[0].empty()) values[0] = "ISO 2022 IR 6";
+    std::string_view values[5];
+    if (e.found()) r.characterSetRaw.Assign(e.text());
+    CharacterSetValues(e.found() ? e.text() : std::string_view(), values);
     for (int i = 0; i < 5; ++i) r.characterSetValues[i].Assign(values[i]);
   }
   copy(r.sopInstanceUid, 0x0008, 0x0018);

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "dicom/load_context.h"
+#include "dicom/person_name.h"
 #include "dicom/view_load.h"
 #include "base/numbers.h"
 #include "base/settings.h"
@@ -217,22 +218,11 @@ void StudyTree::Build(const FileTable& table) {
     // Each keyword takes the last of the first three character-set values containing
     // it; the name shown is the group of the first keyword that found one and is not
     // empty; with no keyword found at all, the first group.
-    int index[3] = {-1, -1, -1};
-    bool any = false;
-    for (size_t k = 0; k < 3; ++k) {
-      if (nameKeywords_[k].empty()) continue;
-      for (int s = 0; s < 3; ++s)
-        if (r.characterSetValues[s].view().find(nameKeywords_[k]) != std::string_view::npos) index[k] = s;
-      any = any || index[k] >= 0;
-    }
-    int8_t group = any ? -1 : 0;
-    for (int k = 0; k < 3 && any; ++k) {
-      if (index[k] >= 0 && !r.patientNameGroups[index[k]].empty()) {
-        group = static_cast<int8_t>(index[k]);
-        break;
-      }
-    }
-    nameGroup_[i] = group;
+    const std::string_view sets[3] = {r.characterSetValues[0].view(), r.characterSetValues[1].view(),
+                                      r.characterSetValues[2].view()};
+    int16_t index[3];
+    FindNameGroupIndices(sets, nameKeywords_.data(), index);
+    nameGroup_[i] = static_cast<int8_t>(ChooseDisplayGroup(index, r.patientNameGroups, NameFallback::kNoneWhenFound));
   }
 
   struct StudyRef { int32_t local, global; };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dicom/element.h"
+#include "dicom/transfer_syntax.h"
 #include "dicom/person_name.h"
 #include "dicom/read_dicom.h"
 #include "base/numbers.h"
@@ -303,12 +304,10 @@ int32_t ParseDicomDirRecords(const uint8_t* buffer, uint64_t length, int32_t pre
       case RecordType::kPatient: {
         patientNext = next;
         t.ClearPatient();
-        std::string values[5];
-        if (const ElementView e = find(0x0008, 0x0005); e.found()) {
-          t.image.characterSetRaw.Assign(e.text());
-          SplitBackslashValues(e.text(), values, 5, 16);
-        }
-        if (values[0].empty()) values[0] = "ISO 2022 IR 6";
+        std::string_view values[5];
+        const ElementView charset = find(0x0008, 0x0005);
+        if (charset.found()) t.image.characterSetRaw.Assign(charset.text());
+        CharacterSetValues(charset.found() ? charset.text() : std::string_view(), values);
         for (int i = 0; i < 5; ++i) t.image.characterSetValues[i].Assign(values[i]);
         if (const ElementView e = find(0x0010, 0x0020); e.found())
           t.image.patientId.Assign(CutSjis(ConvertIdText(e.text()), 64));
@@ -426,34 +425,14 @@ bool ReadDicomDir(const std::string& path, DicomDirSink& sink, const DicomDirOpt
 
   int syntax = 0;
   if (const ElementView ts = FindElement(metaBegin, metaEnd, 1, 0, 0x0002, 0x0010); ts.found()) {
-    FixedText<64> uidText;
-    uidText.AssignCString(reinterpret_cast<const char*>(ts.value), ts.available);
-    const std::string_view uid = uidText.view();
-    const std::string_view stored(reinterpret_cast<const char*>(ts.value), std::min<size_t>(ts.available, 64));
-    const bool failsFirst = stored.size() > 20 && stored[20] != '5';
-    const bool failsSecond = stored.size() > 21 && stored[21] != '0';
-    for (bool fails : {failsFirst, failsSecond}) {
-      if (!fails) continue;
+    const TransferSyntaxInfo info =
+        ClassifyTransferSyntax(std::string_view(reinterpret_cast<const char*>(ts.value), ts.available));
+    for (int i = 0; i < info.unsupportedMarks; ++i) {
       log.Write(SJ("圧縮（JPEG）された未対応のフォーマットです"), kLogWarning, 1);
       show(SJ("圧縮（JPEG）された未対応のフォーマットです"));
-      syntax = 1;
     }
-    if (uid == "1.2.840.10008.1.2") {
-      syntax = 0;
-      log.Write("Implicit VR Little Endian", kLogNormal, 2);
-    } else if (uid.substr(0, 19) == "1.2.840.10008.1.2.1") {
-      syntax = 1;
-      log.Write("Explicit VR Little Endian", kLogNormal, 2);
-    } else if (uid.substr(0, 19) == "1.2.840.10008.1.2.2") {
-      syntax = 2;
-      log.Write("Explicit VR Big Endian", kLogNormal, 2);
-    } else if (uid.substr(0, 22) == "1.2.840.10008.1.2.4.50") {
-      syntax = 1;
-      log.Write("Explicit VR Little Endian(8bit jpeg)", kLogNormal, 2);
-    } else if (uid.substr(0, 19) == "1.2.840.10008.1.2.5") {
-      syntax = 1;
-      log.Write("Explicit VR Little Endian(RLE Lossless)", kLogNormal, 2);
-    }
+    syntax = info.syntax;
+    if (info.name != nullptr) log.Write(info.name, kLogNormal, 2);
   } else if (readSize >= 2 && buf[0] == 0x08 && buf[1] == 0x00) {
     syntax = 0;
     log.Write("Implicit VR Little Endian", kLogNormal, 2);

@@ -46,19 +46,6 @@ struct Region {
   }
 };
 
-// Splits a multi-valued text at backslashes into at most `max` views.
-int SplitValues(std::string_view value, std::string_view* out, int max) {
-  int n = 0;
-  size_t start = 0;
-  while (n < max) {
-    const size_t slash = value.find('\\', start);
-    out[n++] = value.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
-    if (slash == std::string_view::npos) break;
-    start = slash + 1;
-  }
-  return n;
-}
-
 // double -> float that saturates instead of leaving the float range.
 float ToFloat(double v) {
   if (std::isnan(v)) return 0.0f;
@@ -72,7 +59,7 @@ void ReadDecimals(const Region& r, uint16_t group, uint16_t element, float* out,
   const ElementView e = r.Find(group, element);
   if (!e.found()) return;
   std::string_view values[6];
-  const int n = SplitValues(e.text(), values, count);
+  const int n = SplitBackslashValues(e.text(), values, count);
   for (int i = 0; i < n; ++i) out[i] = ToFloat(ParseDouble(values[i]));
 }
 
@@ -239,14 +226,10 @@ bool ExtractAttributes(LoadContext& ctx, const Region& r, DicomImage& im) {
   // Specific Character Set.
   ctx.Write(SJ("特定文字集合(0008,0005)の解析を開始"), kLogNormal, 2);
   {
-    std::string sets[5];
+    std::string_view sets[5];
     const ElementView e = r.Find(0x0008, 0x0005);
-    if (e.found()) {
-      SplitBackslashValues(e.text(), sets, 5, 16);
-    } else {
-      ctx.Write(SJ("特定文字集合(0008,0005)が無いデータです"), kLogNormal, 2);
-    }
-    if (sets[0].empty()) sets[0] = "ISO 2022 IR 6";
+    if (!e.found()) ctx.Write(SJ("特定文字集合(0008,0005)が無いデータです"), kLogNormal, 2);
+    CharacterSetValues(e.found() ? e.text() : std::string_view(), sets);
     for (int i = 0; i < 5; ++i) im.characterSets[i].Assign(sets[i]);
     const std::string_view firstThree[3] = {im.characterSets[0].view(), im.characterSets[1].view(),
                                             im.characterSets[2].view()};
@@ -259,10 +242,10 @@ bool ExtractAttributes(LoadContext& ctx, const Region& r, DicomImage& im) {
   {
     const std::string_view imageType = r.Text(0x0008, 0x0008);
     im.imageTypeText.Assign(imageType);
-    std::string values[5];
+    std::string_view values[5];
     SplitBackslashValues(imageType, values, 5, 16);
     for (int i = 0; i < 5; ++i) im.imageTypeValues[i].Assign(values[i]);
-    std::string orientation[2];
+    std::string_view orientation[2];
     SplitBackslashValues(r.Text(0x0020, 0x0020), orientation, 2, 16);
     for (int i = 0; i < 2; ++i) im.patientOrientation[i].Assign(orientation[i]);
   }
@@ -371,9 +354,9 @@ bool ExtractAttributes(LoadContext& ctx, const Region& r, DicomImage& im) {
   // Window and rescale, truncated toward zero (saturating).
   {
     std::string_view values[3];
-    int n = SplitValues(r.Text(0x0028, 0x1050), values, 3);
+    int n = SplitBackslashValues(r.Text(0x0028, 0x1050), values, 3);
     for (int i = 0; i < 3; ++i) im.fileWindowCenter[i] = i < n ? TruncToInt32(ParseDouble(values[i])) : 0;
-    n = SplitValues(r.Text(0x0028, 0x1051), values, 3);
+    n = SplitBackslashValues(r.Text(0x0028, 0x1051), values, 3);
     for (int i = 0; i < 3; ++i) im.fileWindowWidth[i] = i < n ? TruncToInt32(ParseDouble(values[i])) : 0;
   }
   im.rescaleIntercept = TruncToInt32(ParseDouble(r.Text(0x0028, 0x1052)));

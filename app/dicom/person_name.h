@@ -16,11 +16,10 @@ namespace velmo {
 // The value is Shift-JIS, as read from Velmo.ini.
 std::string NamePriorityKeyword(std::string_view iniValueSjis);
 
-// Splits a Specific Character Set value at backslashes into up to `slots` values,
-// each cut to `width` bytes. A backslash or the end of the value closes a slot, so
-// empty values leave empty slots. Returns the number of slots filled (at least 1 for
-// any value, 0 for slots == 0). Text after the last slot is dropped.
-int SplitBackslashValues(std::string_view value, std::string* out, int slots, size_t width);
+// The first five values of a Specific Character Set (0008,0005) value, each cut to 16
+// bytes; an empty or absent first value is the default repertoire "ISO 2022 IR 6".
+// The image record, the list entry reader and the DICOMDIR reader keep them alike.
+void CharacterSetValues(std::string_view value, std::string_view out[5]);
 
 // For each of the three keywords (empty ones skipped: their entry stays -1), the
 // index (0..2) of the last of the first three character sets that contains the
@@ -33,12 +32,27 @@ void FindNameGroupIndices(const std::string_view characterSets[3], const std::st
 // "^" to a space with the default options).
 void ConvertPersonNameGroups(std::string_view value, std::string groups[3], const Iso2022Options& options = {});
 
-// Which group to show: the group named by the first priority entry that is not -1
-// and names a non-empty group; when none does, group 0.
-int ChooseDisplayGroup(const int16_t nameGroupIndex[3], const std::string groups[3]);
+// What a display name falls back to when no priority entry names a non-empty group.
+enum class NameFallback {
+  kFirstGroup,     // the panes: group 0
+  kNoneWhenFound,  // the lists: group 0 only when no keyword found a character set at
+                   // all; when one did (and its group is empty), no name (-1)
+};
 
-// `text` cut to at most `width` bytes without splitting a Shift-JIS double-byte
-// character (a lead byte that would lose its trail byte is dropped).
-std::string CutSjis(std::string_view text, size_t width);
+// Which name group to show: the group named by the first priority entry that is not
+// -1 and names a non-empty group; otherwise as `fallback` says. `groups` holds the
+// three groups (anything with empty()).
+template <class Text>
+int ChooseDisplayGroup(const int16_t nameGroupIndex[3], const Text groups[3],
+                       NameFallback fallback = NameFallback::kFirstGroup) {
+  bool found = false;
+  for (int k = 0; k < 3; ++k) {
+    const int g = nameGroupIndex[k];
+    if (g < 0 || g > 2) continue;
+    found = true;
+    if (!groups[g].empty()) return g;
+  }
+  return fallback == NameFallback::kNoneWhenFound && found ? -1 : 0;
+}
 
 }  // namespace velmo

@@ -9,6 +9,7 @@
 #include "dicom/element.h"
 #include "dicom/jpeg_decode.h"
 #include "dicom/rle_decode.h"
+#include "dicom/transfer_syntax.h"
 #include "base/numbers.h"
 #include "base/text.h"
 
@@ -16,7 +17,6 @@ namespace velmo {
 
 namespace {
 
-enum class PixelPath { kNative, kJpeg, kRle, kUnsupported };
 
 // Offsets and sizes of the system are 32-bit: no image beyond this is real.
 constexpr uint64_t kMaxPixelBytes = 0x7FFFFFFFull;
@@ -25,16 +25,6 @@ constexpr uint64_t kMaxPixelBytes = 0x7FFFFFFFull;
 // promises more from a small file is damaged; small images are always accepted.
 constexpr uint64_t kMaxExpansion = 1024;
 constexpr uint64_t kAlwaysPlausible = 64ull << 20;
-
-PixelPath ChoosePath(std::string_view ts) {
-  if (ts.substr(0, 22) == "1.2.840.10008.1.2.4.50") return PixelPath::kJpeg;
-  if (ts.substr(0, 19) == "1.2.840.10008.1.2.5") return PixelPath::kRle;
-  // The same test the file loader warns with: other compressed syntaxes (JPEG lossless,
-  // JPEG-LS, JPEG 2000, extended, deflate, ...) cannot be decoded. Their frames stay
-  // black instead of showing compressed bytes as pixels.
-  if ((ts.size() > 20 && ts[20] != '5') || (ts.size() > 21 && ts[21] != '0')) return PixelPath::kUnsupported;
-  return PixelPath::kNative;
-}
 
 bool IsYbrFull(const DicomImage& im) {
   return im.photometric.StartsWith("YBR_FULL") && !im.photometric.StartsWith("YBR_FULL_422");
@@ -230,7 +220,10 @@ bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
   const uint64_t frameBytes = im.FrameBytes();
   const int32_t frames = im.Frames();
   const uint64_t total = MulSat(frameBytes, static_cast<uint64_t>(frames));
-  const PixelPath path = ChoosePath(im.transferSyntaxUid.view());
+  // Compressed syntaxes other than JPEG baseline and RLE (JPEG lossless, JPEG-LS, JPEG
+  // 2000, deflate, ...) cannot be decoded: their frames stay black instead of showing
+  // compressed bytes as pixels.
+  const PixelPath path = ClassifyTransferSyntax(im.transferSyntaxUid.view()).path;
 
   // The pixel values begin at headerSize; nothing is read past the bytes really read.
   const uint64_t held = std::min<uint64_t>(ctx.readSize, ctx.fileBuffer.size());

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "dicom/element.h"
+#include "dicom/transfer_syntax.h"
 #include "base/numbers.h"
 #include "base/text.h"
 
@@ -115,37 +116,19 @@ bool ReadDicomFile(LoadContext& ctx, const std::string& path, int viewPos, bool 
     int16_t syntax = kImplicitLittle;
     if (tsElement.found()) {
       transferSyntax.AssignCString(reinterpret_cast<const char*>(tsElement.value), tsElement.available);
-      const std::string_view ts(reinterpret_cast<const char*>(tsElement.value), tsElement.available);
-      // Transfer syntaxes other than JPEG baseline that carry a 21st/22nd character are
-      // compressed ones the system cannot decode. The load goes on.
-      const bool failsFirst = ts.size() > 20 && ts[20] != '5';
-      const bool failsSecond = ts.size() > 21 && ts[21] != '0';
-      for (bool fails : {failsFirst, failsSecond}) {
-        if (!fails) continue;
+      const TransferSyntaxInfo info = ClassifyTransferSyntax(
+          std::string_view(reinterpret_cast<const char*>(tsElement.value), tsElement.available));
+      // A compressed syntax other than JPEG baseline: warned about (a line per failed
+      // test, the box once), and the load goes on.
+      for (int i = 0; i < info.unsupportedMarks; ++i) {
         ctx.Write(SJ("圧縮（JPEG）された未対応のフォーマットです"), kLogWarning, 1);
         if (warnWithBox) {
           ctx.Show(SJ("警告"), SJ("圧縮（JPEG）された未対応のフォーマットです"), NoticeIcon::Warning);
           warnWithBox = false;
         }
-        syntax = kExplicitLittle;
       }
-      const std::string_view uid = transferSyntax.view();
-      if (uid == "1.2.840.10008.1.2") {
-        syntax = kImplicitLittle;
-        ctx.Write("Implicit VR Little Endian", kLogNormal, 2);
-      } else if (uid.substr(0, 19) == "1.2.840.10008.1.2.1") {
-        syntax = kExplicitLittle;
-        ctx.Write("Explicit VR Little Endian", kLogNormal, 2);
-      } else if (uid.substr(0, 19) == "1.2.840.10008.1.2.2") {
-        syntax = kExplicitBig;
-        ctx.Write("Explicit VR Big Endian", kLogNormal, 2);
-      } else if (uid.substr(0, 22) == "1.2.840.10008.1.2.4.50") {
-        syntax = kExplicitLittle;
-        ctx.Write("Explicit VR Little Endian(8bit jpeg)", kLogNormal, 2);
-      } else if (uid.substr(0, 19) == "1.2.840.10008.1.2.5") {
-        syntax = kExplicitLittle;
-        ctx.Write("Explicit VR Little Endian(RLE Lossless)", kLogNormal, 2);
-      }
+      syntax = info.syntax;
+      if (info.name != nullptr) ctx.Write(info.name, kLogNormal, 2);
     } else if (readSize >= 2 && buf[0] == 0x08 && buf[1] == 0x00) {
       transferSyntax = "1.2.840.10008.1.2";
       syntax = kImplicitLittle;
@@ -167,19 +150,9 @@ bool ReadDicomFile(LoadContext& ctx, const std::string& path, int viewPos, bool 
     // Encoding probe: where (0008,0018) reads with a non-zero length decides.
     const uint8_t* dataBegin = buf + datasetOffset;
     const uint8_t* dataEnd = buf + readSize;
-    auto probe = [&](int s, size_t at, size_t width) {
-      const uint32_t len = static_cast<uint32_t>(dataEnd - dataBegin);
-      const uint8_t* p = Dll_DcmTagFind(dataBegin, len, s, 0, 0x00, 0x08, 0x00, 0x18);
-      if (p == nullptr || dataEnd - p < static_cast<ptrdiff_t>(at + width)) return false;
-      return (width == 2 ? Get16(p + at, s == 2) : Get32(p + at, false)) != 0;
-    };
-    if (probe(1, 6, 2)) {
-      syntax = kExplicitLittle;
-      ctx.Write("Explicit VR Little Endian(RLE Lossless)", kLogNormal, 2);
-    } else if (probe(0, 4, 4)) {
-      syntax = kImplicitLittle;
-    } else if (probe(2, 6, 2)) {
-      syntax = kExplicitBig;
+    if (const int probed = ProbeDatasetSyntax(dataBegin, dataEnd); probed >= 0) {
+      syntax = static_cast<int16_t>(probed);
+      if (probed == kExplicitLittle) ctx.Write("Explicit VR Little Endian(RLE Lossless)", kLogNormal, 2);
     }
 
     // Pixel data: found only when its whole element header lies inside the bytes read.

@@ -28,17 +28,6 @@ int32_t SatAdd(int32_t a, int64_t b) {
 
 }  // namespace
 
-std::string_view CutShiftJis(std::string_view s, size_t n) {
-  if (s.size() <= n) return s;
-  size_t i = 0;
-  while (i < n) {
-    const size_t step = IsSjisLeadByte(static_cast<uint8_t>(s[i])) ? 2 : 1;
-    if (i + step > n) break;
-    i += step;
-  }
-  return s.substr(0, i);
-}
-
 WindowRange LevelRange(const DicomImage& im) { return {im.levelMin, im.levelMax < im.levelMin ? im.levelMin : im.levelMax}; }
 WindowRange WidthRange(const DicomImage& im) { return {im.widthMin, im.widthMax < im.widthMin ? im.widthMin : im.widthMax}; }
 
@@ -107,7 +96,7 @@ std::vector<Preset> PresetsFromRows(const std::vector<PresetRow>& rows) {
   for (const PresetRow& r : rows) {
     if (presets.size() >= static_cast<size_t>(kMaxPresets)) break;
     Preset p;
-    p.name = CutShiftJis(r.name, kPresetNameBytes);
+    p.name = CutSjis(r.name, kPresetNameBytes);
     p.level = ParseInt(r.level);
     p.width = ParseInt(r.width);
     presets.push_back(p);
@@ -116,8 +105,8 @@ std::vector<Preset> PresetsFromRows(const std::vector<PresetRow>& rows) {
 }
 
 PresetRow PresetRowFromTyped(std::string_view name, std::string_view level, std::string_view width) {
-  return {std::string(CutShiftJis(name, kPresetNameBytes)), std::string(CutShiftJis(level, kPresetNumberBytes)),
-          std::string(CutShiftJis(width, kPresetNumberBytes))};
+  return {std::string(CutSjis(name, kPresetNameBytes)), std::string(CutSjis(level, kPresetNumberBytes)),
+          std::string(CutSjis(width, kPresetNumberBytes))};
 }
 
 std::string PresetFilePath() { return InstallFolder() + "Config/Preset.csv"; }

@@ -81,9 +81,6 @@ std::vector<Preset> PresetsFromRows(const std::vector<PresetRow>& rows);
 // A row as the preset dialog stores what was typed: the name cut at 63 bytes and the
 // level and width at 15, never inside a double-byte character.
 PresetRow PresetRowFromTyped(std::string_view name, std::string_view level, std::string_view width);
-// The longest prefix of `s` of at most `n` bytes that does not end inside a
-// double-byte Shift-JIS character.
-std::string_view CutShiftJis(std::string_view s, size_t n);
 
 // InstallFolder() + "Config/Preset.csv".
 std::string PresetFilePath();

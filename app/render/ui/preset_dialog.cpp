@@ -13,13 +13,12 @@
 #include "base/notifier.h"
 #include "base/numbers.h"
 #include "base/text.h"
+#include "base/ui/qt_text.h"
 
 namespace velmo::ui {
 
 namespace {
 
-QString FromSjis(const std::string& sjis) { return QString::fromStdString(Utf8FromSjis(sjis)); }
-std::string ToSjis(const QString& s) { return SjisFromUtf8(s.toStdString()); }
 
 QPushButton* MakeButton(const char* id, const char* caption, QWidget* parent) {
   auto* b = new QPushButton(QString::fromUtf8(caption), parent);

@@ -44,6 +44,7 @@
 #include "base/install.h"
 #include "base/numbers.h"
 #include "base/text.h"
+#include "base/ui/qt_text.h"
 #include "shell/ui/fonts.h"
 #include "shell/ui/message_notifier.h"
 
@@ -56,7 +57,6 @@ namespace velmo::ui {
 namespace {
 
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-QString FromSjis(std::string_view s) { return QString::fromStdString(Utf8FromSjis(s)); }
 
 // Places widgets left to right in rows that wrap at the available width; the panel
 // takes the height of its rows, so a scroll area around it can scroll when the strip
@@ -786,6 +786,11 @@ void MainDialog::ShowRightTabPage(int page) {
 PaneDisplay& MainDialog::paneDisplay(int pane) { return panes_[pane == 2 ? 2 : 1]; }
 
 DicomImage* MainDialog::PaneImage(int pane) { return loadContext_.Slot(pane); }
+
+DicomImage* MainDialog::ShownImage(int pane) {
+  DicomImage* im = PaneImage(pane);
+  return im != nullptr && im->extracted ? im : nullptr;
+}
 
 std::vector<int> MainDialog::TargetPanes() const {
   if (combined_) return {1, 2};

@@ -98,6 +98,9 @@ class MainDialog : public QMainWindow {
   bool ShowEntry(int pane, int fileTableIndex);
   // The record a pane shows, or nullptr.
   DicomImage* PaneImage(int pane);
+  // The record a pane shows when its attributes are extracted (an image is on
+  // screen), else nullptr: what the controls act on.
+  DicomImage* ShownImage(int pane);
   bool combinedMode() const { return combined_; }
   bool enlargedLayout() const { return enlarged_; }
   int overlayLevel() const { return overlayLevel_; }

@@ -17,7 +17,6 @@ namespace velmo::ui {
 
 namespace {
 
-DicomImage* Shown(DicomImage* im) { return im != nullptr && im->extracted ? im : nullptr; }
 
 // The images (file-table indices, list order) of the series holding `entry`, with the
 // entry's position; nullptr when the lists do not hold it.
@@ -116,7 +115,7 @@ void MainDialog::CineTick(int pane) {
   const CinePaneState& state = s.cine[pane];
   // A loading job is filling the tables the panes and lists read.
   if (!state.playing() || loadingJobRunning()) return;
-  DicomImage* im = Shown(PaneImage(pane));
+  DicomImage* im = ShownImage(pane);
   if (im == nullptr) return;
   if (IsMultiFrame(im->frameCount)) {
     PaneDisplay& pd = paneDisplay(pane);
@@ -150,7 +149,7 @@ void MainDialog::SyncCineControls() {
     cineForwardButton->setChecked(s.cine[p].forward);
     cineBackwardButton->setChecked(s.cine[p].backward);
   }
-  const DicomImage* im = Shown(PaneImage(p));
+  const DicomImage* im = ShownImage(p);
   if (im == nullptr) return;
   int32_t position = 0;
   int32_t count = 1;
@@ -171,7 +170,7 @@ void MainDialog::OnFrameTextChanged(const QString& text) {
   AreaCState& s = areaC();
   if (s.syncingCine) return;
   const int p = activePane();
-  DicomImage* im = Shown(PaneImage(p));
+  DicomImage* im = ShownImage(p);
   if (im == nullptr) return;
   int32_t position = 0;
   const std::vector<int32_t>* series = nullptr;

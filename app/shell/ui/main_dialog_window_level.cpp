@@ -10,6 +10,7 @@
 
 #include "render/ui/preset_dialog.h"
 #include "base/text.h"
+#include "base/ui/qt_text.h"
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/main_dialog_area_c.h"
 
@@ -17,10 +18,8 @@ namespace velmo::ui {
 
 namespace {
 
-QString FromSjis(const std::string& sjis) { return QString::fromStdString(Utf8FromSjis(sjis)); }
 
 // The record a pane shows when it has been read, else nullptr.
-DicomImage* Shown(DicomImage* im) { return im != nullptr && im->extracted ? im : nullptr; }
 
 void SetSlider(QSlider* slider, WindowRange range, int32_t value) {
   const QSignalBlocker block(slider);
@@ -45,10 +44,10 @@ void MainDialog::SetUpWindowLevelControls() {
   connect(widthSpin->down, &QToolButton::clicked, this, [this] { StepWindowBox(false, -1); });
   // A slider shows its position in the edit box, whose change rule does the rest.
   connect(levelSlider, &QSlider::valueChanged, this, [this](int v) {
-    if (Shown(PaneImage(activePane()))) levelEdit->setText(QString::fromStdString(WindowBoxText(v)));
+    if (ShownImage(activePane())) levelEdit->setText(QString::fromStdString(WindowBoxText(v)));
   });
   connect(widthSlider, &QSlider::valueChanged, this, [this](int v) {
-    if (Shown(PaneImage(activePane()))) widthEdit->setText(QString::fromStdString(WindowBoxText(v)));
+    if (ShownImage(activePane())) widthEdit->setText(QString::fromStdString(WindowBoxText(v)));
   });
   connect(presetList, &QListWidget::currentRowChanged, this, &MainDialog::OnPresetSelected);
 
@@ -81,7 +80,7 @@ void MainDialog::SetUpWindowLevelControls() {
 
 void MainDialog::SyncWindowLevelControls() {
   AreaCState& s = areaC();
-  const DicomImage* im = Shown(PaneImage(activePane()));
+  const DicomImage* im = ShownImage(activePane());
   levelLabel->setText(FromSjis(LevelLabel(im)));
   widthLabel->setText(FromSjis(WidthLabel(im)));
   {
@@ -109,7 +108,7 @@ void MainDialog::OnLevelTextChanged(const QString& text) {
   // What the box shows is what a pane with hold takes at its next load.
   for (int p = 1; p <= 2; ++p) loadContext().panes[p].levelText = t;
   if (areaC().syncingWindow) return;
-  DicomImage* im = Shown(PaneImage(activePane()));
+  DicomImage* im = ShownImage(activePane());
   if (im == nullptr) return;
   im->level = WindowBoxValue(t);
   SetSlider(levelSlider, LevelRange(*im), im->level);
@@ -120,7 +119,7 @@ void MainDialog::OnWidthTextChanged(const QString& text) {
   const std::string t = text.toStdString();
   for (int p = 1; p <= 2; ++p) loadContext().panes[p].widthText = t;
   if (areaC().syncingWindow) return;
-  DicomImage* im = Shown(PaneImage(activePane()));
+  DicomImage* im = ShownImage(activePane());
   if (im == nullptr) return;
   im->width = WindowBoxValue(t);
   SetSlider(widthSlider, WidthRange(*im), im->width);
@@ -128,7 +127,7 @@ void MainDialog::OnWidthTextChanged(const QString& text) {
 }
 
 void MainDialog::StepWindowBox(bool level, int step) {
-  const DicomImage* im = Shown(PaneImage(activePane()));
+  const DicomImage* im = ShownImage(activePane());
   if (im == nullptr) return;
   QLineEdit* edit = level ? levelEdit : widthEdit;
   const WindowRange range = level ? LevelRange(*im) : WidthRange(*im);
@@ -139,7 +138,7 @@ void MainDialog::StepWindowBox(bool level, int step) {
 
 void MainDialog::ApplyWindow(int pane, int32_t level, int32_t width) {
   pane = pane == 2 ? 2 : 1;
-  DicomImage* im = Shown(PaneImage(pane));
+  DicomImage* im = ShownImage(pane);
   if (im == nullptr) return;
   im->level = level;
   im->width = width;
@@ -157,7 +156,7 @@ void MainDialog::ApplyWindow(int pane, int32_t level, int32_t width) {
 
 void MainDialog::OnLevelWidthPress(int pane, QPoint pos, Qt::MouseButton button) {
   if (button != Qt::LeftButton || mouseMode(pane) != PaneMouseMode::kLevelWidth) return;
-  if (pane != activePane() || !Shown(PaneImage(pane))) return;
+  if (pane != activePane() || !ShownImage(pane)) return;
   AreaCState& s = areaC();
   s.dragging[pane] = true;
   s.dragLast[pane] = pos;
@@ -167,7 +166,7 @@ void MainDialog::OnLevelWidthMove(int pane, QPoint pos, Qt::MouseButtons buttons
   AreaCState& s = areaC();
   pane = pane == 2 ? 2 : 1;
   if (!s.dragging[pane]) return;
-  const DicomImage* im = Shown(PaneImage(pane));
+  const DicomImage* im = ShownImage(pane);
   if (!(buttons & Qt::LeftButton) || im == nullptr || pane != activePane() ||
       mouseMode(pane) != PaneMouseMode::kLevelWidth) {
     s.dragging[pane] = false;
@@ -205,7 +204,7 @@ void MainDialog::OnPresetSelected(int row) {
     OpenPresetDialog();
     return;
   }
-  const DicomImage* im = Shown(PaneImage(activePane()));
+  const DicomImage* im = ShownImage(activePane());
   LevelWidth w;
   if (im == nullptr || !WindowOfPresetItem(*im, item, s.presets, &w)) return;
   ApplyWindow(activePane(), w.level, w.width);

@@ -5,11 +5,11 @@
 #include <cstdio>
 
 #include "base/text.h"
+#include "base/ui/qt_text.h"
 
 namespace velmo::ui {
 
 namespace {
-QString FromSjis(std::string_view s) { return QString::fromStdString(Utf8FromSjis(s)); }
 
 QMessageBox::Icon BoxIcon(NoticeIcon icon) {
   switch (icon) {

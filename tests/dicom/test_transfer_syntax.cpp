@@ -1,0 +1,47 @@
+// One classification of transfer syntaxes serves the loader, the list reader, the
+// DICOMDIR reader and the pixel stage.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dicom/transfer_syntax.h"
+
+namespace velmo {
+namespace {
+
+TEST(TransferSyntax, ClassifiesStoredValues) {
+  using std::string_literals::operator""s;
+  struct Case {
+    std::string stored;
+    int syntax;
+    const char* name;
+    int marks;
+    PixelPath path;
+  };
+  const Case cases[] = {
+      {"1.2.840.10008.1.2\0"s, 0, "Implicit VR Little Endian", 0, PixelPath::kNative},
+      {"1.2.840.10008.1.2.1\0"s, 1, "Explicit VR Little Endian", 0, PixelPath::kNative},  // 20 bytes: not tested
+      {"1.2.840.10008.1.2.2\0"s, 2, "Explicit VR Big Endian", 0, PixelPath::kNative},
+      {"1.2.840.10008.1.2.4.50", 1, "Explicit VR Little Endian(8bit jpeg)", 0, PixelPath::kJpeg},
+      {"1.2.840.10008.1.2.5\0"s, 1, "Explicit VR Little Endian(RLE Lossless)", 0, PixelPath::kRle},
+      {"1.2.840.10008.1.2.4.70", 1, nullptr, 1, PixelPath::kUnsupported},    // 21st is 7: one mark
+      {"1.2.840.10008.1.2.4.51", 1, nullptr, 1, PixelPath::kUnsupported},    // 22nd is 1: second test only
+      {"1.2.840.10008.1.2.4.91", 1, nullptr, 2, PixelPath::kUnsupported},  // both tests fail
+      {"1.2.840.10008.1.2.4.201\0"s, 1, nullptr, 1, PixelPath::kUnsupported},
+      {"1.2.840.10008.1.2.6.1\0"s, 1, nullptr, 2, PixelPath::kUnsupported},  // padding counts as character 21
+      {"1.2.840.10008.1.2.1.99", 1, "Explicit VR Little Endian", 2, PixelPath::kUnsupported},  // deflate
+      {"1.2.3.4", 0, nullptr, 0, PixelPath::kNative},
+      {"", 0, nullptr, 0, PixelPath::kNative},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored);
+    const TransferSyntaxInfo info = ClassifyTransferSyntax(c.stored);
+    EXPECT_EQ(info.syntax, c.syntax);
+    EXPECT_STREQ(info.name, c.name);
+    EXPECT_EQ(info.unsupportedMarks, c.marks);
+    EXPECT_EQ(info.path, c.path);
+  }
+}
+
+}  // namespace
+}  // namespace velmo
