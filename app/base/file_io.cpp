@@ -47,6 +47,12 @@ FileReadResult ReadWholeFile(const std::string& path, std::string* out) {
   return r;
 }
 
+bool MayReplaceFile(const std::string& path) {
+  std::string bytes;
+  const FileReadStatus status = ReadWholeFile(path, &bytes).status;
+  return status == FileReadStatus::kOk || status == FileReadStatus::kMissing;
+}
+
 bool WriteFileAtomically(const std::string& path, std::string_view bytes) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash);

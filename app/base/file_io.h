@@ -22,6 +22,11 @@ struct FileReadResult {
 // is kept.
 FileReadResult ReadWholeFile(const std::string& path, std::string* out);
 
+// Whether a configuration file may be written over: it does not exist, or it can be
+// read whole. A file that exists but cannot be read (no rights, a read error) is left
+// alone, since what it holds was never seen by whoever would replace it.
+bool MayReplaceFile(const std::string& path);
+
 // Writes `bytes` to a temporary file next to `path`, syncs it and renames it over
 // `path`, keeping the mode of an existing file (0644 for a new one). On failure the
 // temporary file is removed and `path` is left as it was.

@@ -12,6 +12,7 @@
 #include <iterator>
 
 #include "base/install.h"
+#include "base/log.h"
 #include "base/numbers.h"
 #include "base/text.h"
 
@@ -67,18 +68,32 @@ bool KeyLine(std::string_view line, std::string_view* key, std::string_view* val
 
 }  // namespace
 
-bool IniFile::Load(const std::string& path) {
+bool IniFile::Load(const std::string& path) { return ReadFile(path) == FileReadStatus::kOk; }
+
+bool IniFile::LoadForUpdate(const std::string& path) {
+  const FileReadStatus status = ReadFile(path);
+  return status == FileReadStatus::kOk || status == FileReadStatus::kMissing;
+}
+
+FileReadStatus IniFile::ReadFile(const std::string& path) {
   lines_.clear();
   eol_ = "\r\n";
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    lines_.clear();
+  std::string bytes;
+  const FileReadStatus status = ReadWholeFile(path, &bytes).status;
+  if (status == FileReadStatus::kOk) LoadFromBytes(bytes);
+  return status;
+}
+
+bool UpdateIniFile(const std::string& path, const std::function<void(IniFile&)>& change) {
+  std::lock_guard<std::mutex> lock(ProfileMutex());
+  IniFile ini;
+  if (!ini.LoadForUpdate(path)) {
+    // Writing now would replace every setting the file holds with the few changed here.
+    Log().Write(Format(SJ("設定ファイル(%s)のオープンに失敗しました"), SjisFromUtf8(path)), kLogError, 1);
     return false;
   }
-  LoadFromBytes(bytes);
-  return true;
+  change(ini);
+  return ini.Save(path);
 }
 
 void IniFile::LoadFromBytes(std::string_view bytes) {
@@ -218,12 +233,9 @@ int32_t ProfileInt(std::string_view sectionUtf8, std::string_view keyUtf8, int32
 }
 
 bool WriteProfileString(std::string_view sectionUtf8, std::string_view keyUtf8, std::string_view valueSjis) {
-  std::lock_guard<std::mutex> lock(ProfileMutex());
-  IniFile ini;
-  const std::string path = IniPath();
-  ini.Load(path);
-  ini.Set(SjisFromUtf8(sectionUtf8), SjisFromUtf8(keyUtf8), valueSjis);
-  return ini.Save(path);
+  return UpdateIniFile(IniPath(), [&](IniFile& ini) {
+    ini.Set(SjisFromUtf8(sectionUtf8), SjisFromUtf8(keyUtf8), valueSjis);
+  });
 }
 
 }  // namespace velmo

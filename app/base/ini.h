@@ -5,11 +5,14 @@
 // Section and key names match exactly, except ASCII letters, which match
 // case-insensitively (as the profile functions of the original platform did).
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/file_io.h"
 
 namespace velmo {
 
@@ -18,6 +21,11 @@ class IniFile {
   IniFile() = default;
   // Reads the file; a missing or unreadable file gives an empty document (false).
   bool Load(const std::string& path);
+  // Reads the file before changing it: true when it was read, or when it does not
+  // exist (an empty document). False when it exists but cannot be read (no rights, a
+  // read error, not a regular file); the document is empty then and must not be saved
+  // over the file, which would replace every setting with the few being changed.
+  bool LoadForUpdate(const std::string& path);
   void LoadFromBytes(std::string_view bytes);
   // The raw value (trimmed), or "" when the section or key is missing.
   std::string Get(std::string_view section, std::string_view key) const;
@@ -36,6 +44,7 @@ class IniFile {
   std::vector<std::pair<std::string, std::string>> Section(std::string_view section) const;
 
  private:
+  FileReadStatus ReadFile(const std::string& path);
   std::vector<std::string> lines_;  // without line ends
   std::string eol_ = "\r\n";
 };
@@ -44,7 +53,13 @@ class IniFile {
 // every call reads the file again (settings may change while the program runs).
 std::string ProfileString(std::string_view sectionUtf8, std::string_view keyUtf8);
 int32_t ProfileInt(std::string_view sectionUtf8, std::string_view keyUtf8, int32_t def);
+// Changes one value of Velmo.ini (see UpdateIniFile).
 bool WriteProfileString(std::string_view sectionUtf8, std::string_view keyUtf8, std::string_view valueSjis);
+// Read-modify-write of an INI file under ProfileMutex(): reads it, applies `change`,
+// writes it back atomically. A file that exists but cannot be read is left untouched
+// (logged as an open failure, kind 異常, level 1) and false is returned; a missing file
+// is created.
+bool UpdateIniFile(const std::string& path, const std::function<void(IniFile&)>& change);
 // Serialises read-modify-write updates of Velmo.ini within this process; hold it
 // around IniFile::Load ... Save when changing several keys at once.
 std::mutex& ProfileMutex();

@@ -59,11 +59,7 @@ struct Writer {
 };
 
 bool UpdateIni(const std::string& path, void (*fn)(IniFile&, const void*), const void* ctx) {
-  std::lock_guard<std::mutex> lock(ProfileMutex());
-  IniFile ini;
-  ini.Load(path);
-  fn(ini, ctx);
-  return ini.Save(path);
+  return UpdateIniFile(path, [&](IniFile& ini) { fn(ini, ctx); });
 }
 
 }  // namespace

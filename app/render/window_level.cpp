@@ -118,7 +118,13 @@ PresetFileStatus ReadPresetFile(const std::string& path, std::vector<PresetRow>*
   if (lstat(path.c_str(), &st) != 0 && errno == ENOENT) {
     // Created empty so that the dialog and the next start find it.
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) close(fd);
+    if (fd < 0) {
+      const std::string msg = Format(SJ("設定ファイル(%s)への書き込みに失敗しました"), SjisFromUtf8(path));
+      log.Write(msg, kLogError, 1);
+      if (notifier) notifier->Show(SJ("エラー"), msg, NoticeIcon::Error);
+      return PresetFileStatus::kCreateFailed;
+    }
+    close(fd);
     log.Write(Format(SJ("設定ファイル(%s)を新たに作成しました"), SjisFromUtf8(path)), kLogNormal, 2);
     return PresetFileStatus::kCreated;
   }
@@ -143,6 +149,9 @@ PresetFileStatus ReadPresetFile(const std::string& path, std::vector<PresetRow>*
 }
 
 bool WritePresetFile(const std::string& path, const std::vector<PresetRow>& rows, const Log& log) {
+  // A file that is there but cannot be read keeps its presets: the rows being written
+  // were not read from it.
+  if (!MayReplaceFile(path)) return false;
   if (!WriteFileAtomically(path, SerializePresetRows(rows))) return false;
   log.Write(Format(SJ("設定ファイル(%s)へ書き込み"), SjisFromUtf8(path)), kLogNormal, 2);
   return true;

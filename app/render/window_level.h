@@ -85,10 +85,12 @@ PresetRow PresetRowFromTyped(std::string_view name, std::string_view level, std:
 // InstallFolder() + "Config/Preset.csv".
 std::string PresetFilePath();
 
-enum class PresetFileStatus { kRead, kCreated, kOpenFailed, kAllocationFailed };
+enum class PresetFileStatus { kRead, kCreated, kCreateFailed, kOpenFailed, kAllocationFailed };
 // Reads the preset file whole. A file that is there is read and "設定ファイル(Preset.csv)の
 // 読み出し" is logged at level 2; a missing file is created empty and "設定ファイル(%s)を
-// 新たに作成しました" logged with the path at level 2; a file that cannot be opened logs
+// 新たに作成しました" logged with the path at level 2 (when it cannot be created, the
+// write-failure message "設定ファイル(%s)への書き込みに失敗しました" is logged, kind 異常,
+// level 1, and shown with caption "エラー"); a file that cannot be opened logs
 // "設定ファイル(Preset.csv)のオープンに失敗しました" (kind 異常, level 1) and gives no
 // rows. When the buffer cannot be had, the allocation message (with the file size; with
 // "\r\n" before its second sentence when `mainWindowText`) is logged (kind 警告, level 1)
@@ -97,7 +99,8 @@ PresetFileStatus ReadPresetFile(const std::string& path, std::vector<PresetRow>*
                                 Notifier* notifier, bool mainWindowText);
 // Replaces the file with `rows`: written to a temporary file in the same folder and
 // renamed over the original, so a failed write never leaves a cut file. Logs
-// "設定ファイル(%s)へ書き込み" with the path at level 2 on success.
+// "設定ファイル(%s)へ書き込み" with the path at level 2 on success. A file that exists
+// but cannot be read is not replaced (false).
 bool WritePresetFile(const std::string& path, const std::vector<PresetRow>& rows, const Log& log);
 
 // ---- the preset list of the main window ----

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "base/ini.h"
@@ -146,6 +150,39 @@ TEST(Settings, WindowStateGroupsAndPrint) {
   EXPECT_TRUE(s.print.blackBackground);
   EXPECT_EQ(s.print.layout, S("2×2"));
   EXPECT_EQ(s.print.marginLeft, 2000);
+}
+
+// A Velmo.ini that exists but cannot be read is never replaced: every writer fails and
+// leaves its bytes alone, instead of writing the few keys it changes over the whole
+// file. Run as a user the file's mode applies to (CI runs as root, which reads anyway).
+TEST(Settings, UnreadableFileIsNeverWrittenOver) {
+  test::TempDir dir;
+  test::MakeInstallation(dir.path(), ShippedIniUtf8());
+  const std::string before = IniBytes();
+  ASSERT_GT(before.size(), 500u);
+  test::OpenToEveryone(dir.path());
+  chmod(IniPath().c_str(), 0200);
+  const std::vector<std::function<bool()>> writers = {
+      [] { return WriteProfileString("リスト", "左", ""); },
+      [] { return Settings::SaveWindowState(S("シリーズ"), S("分離表示"), WindowRect{1, 2, 300, 400}); },
+      [] { return Settings().Save(); },
+      [] { return Settings::SaveGroups({S("CT")}, S("その他")); },
+      [] { return Settings::SavePrint(PrintSettings{}); },
+  };
+  const int result = test::RunUnprivileged([&] {
+    if (access(IniPath().c_str(), R_OK) == 0) return 100;
+    int failedWrites = 0;
+    for (const auto& write : writers) failedWrites += write() ? 0 : 1;
+    return failedWrites;
+  });
+  chmod(IniPath().c_str(), 0644);
+  EXPECT_EQ(result, static_cast<int>(writers.size())) << "100: the file was readable";
+  EXPECT_EQ(IniBytes(), before);
+
+  // A file that is really missing is created by the same writers.
+  ASSERT_EQ(unlink(IniPath().c_str()), 0);
+  EXPECT_TRUE(WriteProfileString("リスト", "左", "x"));
+  EXPECT_EQ(ProfileString("リスト", "左"), "x");
 }
 
 }  // namespace

@@ -178,6 +178,38 @@ TEST_F(PresetFileTest, UnreadableFileGivesNoPresetsAndIsKept) {
   EXPECT_EQ(ReadAll(log->path()).find(SJ("へ書き込み")), std::string::npos);
 }
 
+// An existing Preset.csv that cannot be read keeps its presets: the dialog's rows were
+// not read from it. A Config folder where the file cannot be created logs and shows
+// the write failure instead of reporting a creation.
+TEST_F(PresetFileTest, UnreadableOrUncreatableFileIsReportedAndKept) {
+  test::WriteText(path, "keep,1,2\r\n");
+  test::OpenToEveryone(dir.path());
+  chmod(path.c_str(), 0200);
+  const std::string config = dir.path() + "/Config";
+  const std::string other = config + "/Other.csv";
+  chmod(config.c_str(), 0555);  // and Other.csv cannot be created there
+  const int result = test::RunUnprivileged([&] {
+    if (access(path.c_str(), R_OK) == 0) return 100;
+    if (WritePresetFile(path, {{"new", "3", "4"}}, *log)) return 1;
+    test::RecordingNotifier shown;
+    std::vector<PresetRow> rows;
+    const PresetFileStatus status = ReadPresetFile(other, &rows, *log, &shown, true);
+    if (status != PresetFileStatus::kCreateFailed) return 2;
+    const std::string msg = Format(SJ("設定ファイル(%s)への書き込みに失敗しました"), other);
+    if (shown.entries.size() != 1 || shown.entries[0].message != msg || shown.entries[0].caption != SJ("エラー"))
+      return 3;
+    return 0;
+  });
+  chmod(config.c_str(), 0777);
+  chmod(path.c_str(), 0644);
+  EXPECT_EQ(result, 0) << "100: readable, 1: replaced, 2: status, 3: message";
+  EXPECT_EQ(ReadAll(path), "keep,1,2\r\n");
+  const std::string logText = ReadAll(log->path());
+  EXPECT_EQ(logText.find(SJ("を新たに作成しました")), std::string::npos);
+  EXPECT_NE(logText.find(SJ("異常") + "," + Format(SJ("設定ファイル(%s)への書き込みに失敗しました"), other)),
+            std::string::npos);
+}
+
 TEST_F(PresetFileTest, ShippedFileIsShiftJisWithCrLf) {
   const std::string shipped = std::string(VELMO_BIN_DIR) + "/Config/Preset.csv";
   struct stat st {};

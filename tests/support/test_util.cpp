@@ -11,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 
+#include <grp.h>
 #include <unistd.h>
 
 #include "base/install.h"
@@ -31,6 +32,37 @@ TempDir::TempDir() {
   char* made = mkdtemp(tmpl.data());
   path_ = made ? std::string(made) : tmpl;
 }
+int RunUnprivileged(const std::function<int()>& fn) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    if (geteuid() == 0) {
+      constexpr uid_t kNobody = 65534;
+      constexpr gid_t kNogroup = 65534;
+      if (setgroups(0, nullptr) != 0 || setgid(kNogroup) != 0 || setuid(kNobody) != 0) _exit(255);
+    }
+    int result = 255;
+    try {
+      result = fn();
+    } catch (...) {
+    }
+    std::fflush(nullptr);
+    _exit(result & 0xFF);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+void OpenToEveryone(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::permissions(path, fs::perms::all, ec);
+  if (!fs::is_directory(path, ec)) return;
+  for (const auto& e : fs::recursive_directory_iterator(path, ec)) fs::permissions(e.path(), fs::perms::all, ec);
+}
+
 TempDir::~TempDir() {
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);

@@ -1,6 +1,7 @@
 #pragma once
 // Small helpers shared by the test suites.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -59,6 +60,16 @@ std::string ShellQuote(const std::string& s);
 std::string CliPath();
 // "name=value" lines (velmo-cli info) as a map.
 std::map<std::string, std::string> ParseNameValueLines(const std::string& text);
+
+// Runs `fn` in a child process whose file rights follow the file modes: as root (CI)
+// the child drops to the unprivileged user "nobody" (uid/gid 65534, no groups) first;
+// otherwise it runs as the current user. Returns fn's result, or -1 when the child
+// could not be run or died. The folders fn touches must be reachable for that user
+// (see OpenToEveryone).
+int RunUnprivileged(const std::function<int()>& fn);
+// Gives every user full access to `path` and, for a folder, to everything below it
+// (a TempDir is private to its owner).
+void OpenToEveryone(const std::string& path);
 
 // Switches LC_ALL to a locale whose decimal separator is a comma (de_DE.UTF-8),
 // compiling it with localedef into a private folder when the system lacks it.
