@@ -160,13 +160,25 @@ void DecodeRleFrames(DicomImage& im, const uint8_t* start, const uint8_t* end, u
 }
 
 // Smallest and largest stored value of frame 0 as the default window reads them:
-// 8-bit values unsigned; wider ones 16-bit in the stored byte order, signed when
-// pixelRepresentation is not 0. The maximum starts at 0 and the minimum at 65,535.
+// 8-bit values unsigned, or signed from bits stored (at most 8) when
+// pixelRepresentation is not 0, as the display reads them; wider ones 16-bit in the
+// stored byte order, signed when pixelRepresentation is not 0. The maximum starts at
+// 0 and the minimum at 65,535 (for unsigned samples; signed ones start from their
+// own extremes, so a negative minimum is kept).
 void StoredRange(const DicomImage& im, bool bigEndian, int32_t* lo, int32_t* hi) {
   int32_t mn = 65535, mx = 0;
   const uint8_t* p = im.pixelData.data();
   const size_t bytes = static_cast<size_t>(std::min<uint64_t>(im.FrameBytes(), im.pixelData.size()));
-  if (im.SamplesInPixelData() == 1) {
+  if (im.SamplesInPixelData() == 1 && im.pixelRepresentation != 0) {
+    const int shift = 32 - std::clamp<int>(im.bitsStored, 1, 8);
+    int32_t a = 127, b = -128;
+    for (size_t i = 0; i < bytes; ++i) {
+      const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(p[i]) << shift) >> shift;
+      a = std::min(a, v);
+      b = std::max(b, v);
+    }
+    if (bytes > 0) mn = std::min(mn, a), mx = std::max(mx, b);
+  } else if (im.SamplesInPixelData() == 1) {
     uint8_t a = 255, b = 0;
     for (size_t i = 0; i < bytes; ++i) {
       a = std::min(a, p[i]);

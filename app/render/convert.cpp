@@ -30,6 +30,18 @@ void ReportAllocation(const RenderContext& ctx, const std::string& format, uint6
   if (ctx.notifier) ctx.notifier->Show(SJ("警告"), msg, NoticeIcon::Warning);
 }
 
+// A display bitmap that cannot be had: logged every time, shown once per size, so a
+// pane that keeps failing does not raise the same box at every repaint.
+void ReportRefusal(const RenderContext& ctx, PaneDisplay& pane, uint64_t bytes) {
+  const std::string msg =
+      Format(SJ("画像表示用（BMP形式）のメモリの確保に失敗しました。(%d)メモリ不足の可能性があります。"),
+             static_cast<unsigned long long>(bytes));
+  LogLine(ctx, msg, kLogWarning, 1);
+  if (pane.refusedBitmapBytes == bytes) return;
+  pane.refusedBitmapBytes = bytes;
+  if (ctx.notifier) ctx.notifier->Show(SJ("警告"), msg, NoticeIcon::Warning);
+}
+
 // Grows `buffer` to at least `bytes`; false when that is impossible.
 bool Grow(std::vector<uint8_t>& buffer, uint64_t bytes) {
   if (buffer.size() >= bytes) return true;
@@ -643,6 +655,9 @@ ConvertResult ConvertToDisplay(RenderContext& ctx, PaneDisplay& pane, DicomImage
   const float previousScale = pane.displayScale;
   ComputeDisplayScale(pane, im, ctx.pitch);
   if (pane.displayScale != previousScale) UpdatePan(pane, previousScale);
+  // A zoom that fitted the old canvas may not fit a larger one: it is lowered so the
+  // image stays visible instead of the pane turning black.
+  LimitZoomToFit(pane, im, ctx.pitch);
   const DisplayGeometry g = ComputeGeometry(pane.displayScale, pane.canvasWidth, pane.canvasHeight, im.rows,
                                             im.columns);
   if (!g.drawable) return ConvertResult::kBlank;
@@ -660,8 +675,7 @@ ConvertResult ConvertToDisplay(RenderContext& ctx, PaneDisplay& pane, DicomImage
   const bool bits32 = UsesBits32(pane, im);
   const uint64_t bytes = DisplayBitmapBytes(g.W, g.H, bits32);
   if (bytes > kMaxDisplayBitmapBytes) {
-    ReportAllocation(ctx, SJ("画像表示用（BMP形式）のメモリの確保に失敗しました。(%d)メモリ不足の可能性があります。"),
-                     bytes);
+    ReportRefusal(ctx, pane, bytes);
     return ConvertResult::kFailed;
   }
   if (!(g == pane.last) || im.displayBitmapPane != pane.pane || im.displayBitmap.size() < bytes ||
@@ -684,8 +698,7 @@ ConvertResult ConvertToDisplay(RenderContext& ctx, PaneDisplay& pane, DicomImage
       } catch (const std::exception&) {
         std::vector<uint8_t>().swap(im.displayBitmap);
         im.displayBitmapPane = 0;
-        ReportAllocation(
-            ctx, SJ("画像表示用（BMP形式）のメモリの確保に失敗しました。(%d)メモリ不足の可能性があります。"), bytes);
+        ReportRefusal(ctx, pane, bytes);
         return ConvertResult::kFailed;
       }
       LogLine(ctx, SJ("画像表示用（BMP形式）のメモリを確保"), kLogNormal, 3);
@@ -729,6 +742,7 @@ ConvertResult ConvertToDisplay(RenderContext& ctx, PaneDisplay& pane, DicomImage
   }
 
   pane.needsConversion = false;
+  pane.refusedBitmapBytes = 0;
   pane.last = g;
   im.displayBitmapPane = pane.pane;
   LogLine(ctx, SJ("画像データのDICOM→BMP変換の終了"), kLogNormal, 3);

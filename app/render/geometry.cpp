@@ -60,8 +60,10 @@ uint64_t DisplayBitmapBytes(int64_t W, int64_t H, bool bits32) {
 bool UsesBits32(const PaneDisplay& pane, const DicomImage& im) { return im.isColour != 0 || pane.paletteColour; }
 
 double SpacingToPitch(const DicomImage& im, const DisplayPitch& pitch) {
+  // The longer side's own spacing: pixel spacing holds the row spacing (a vertical
+  // distance) first and the column spacing (a horizontal one) second.
   const bool wide = im.columns > im.rows;
-  const double sp = wide ? im.pixelSpacing[0] : im.pixelSpacing[1];
+  const double sp = wide ? im.pixelSpacing[1] : im.pixelSpacing[0];
   const double dp = wide ? pitch.x : pitch.y;
   const double s0 = im.pixelSpacing[0], s1 = im.pixelSpacing[1];
   if (!(s0 > 0) || !(s1 > 0) || !std::isfinite(s0) || !std::isfinite(s1)) return 1.0;
@@ -183,6 +185,25 @@ bool EditZoomText(PaneDisplay& pane, std::string_view text, const DicomImage& im
   const float zoom = static_cast<float>(value);
   if (!std::isfinite(zoom) || !ZoomFits(pane, zoom, im, pitch)) return false;
   ApplyZoom(pane, zoom, im, pitch);
+  return true;
+}
+
+bool LimitZoomToFit(PaneDisplay& pane, const DicomImage& im, const DisplayPitch& pitch) {
+  if (pane.fitMode || pane.actualSizeMode || pane.oneToOneMode) return false;
+  const DisplayGeometry g = ComputeGeometry(pane.displayScale, pane.canvasWidth, pane.canvasHeight, im.rows,
+                                            im.columns);
+  if (DisplayBitmapBytes(g.W, g.H, UsesBits32(pane, im)) <= kMaxDisplayBitmapBytes) return false;
+  // The bitmap grows with the zoom: the largest zoom in steps of 0.01 (as the combo
+  // shows it) below the current one that fits, found by halving.
+  int64_t lo = 0, hi = std::max<int64_t>(static_cast<int64_t>(pane.zoomFactor * 100.0), 1);
+  while (lo < hi) {
+    const int64_t mid = (lo + hi + 1) / 2;
+    if (ZoomFits(pane, static_cast<float>(mid) / 100.0f, im, pitch))
+      lo = mid;
+    else
+      hi = mid - 1;
+  }
+  ApplyZoom(pane, std::max<float>(static_cast<float>(lo) / 100.0f, 0.01f), im, pitch);
   return true;
 }
 

@@ -52,6 +52,11 @@ bool SelectZoomItem(PaneDisplay& pane, std::string_view itemText, const DicomIma
 // The zoom combo text was edited: at most 9 characters are read; 0 and values below
 // 0.05 are ignored (false), as is a zoom whose bitmap would be too large.
 bool EditZoomText(PaneDisplay& pane, std::string_view text, const DicomImage& im, const DisplayPitch& pitch);
+// When a typed or dragged zoom's bitmap would exceed kMaxDisplayBitmapBytes at the
+// current canvas (a larger canvas after a layout change enlarges the bitmap of a
+// zoomed pane), lowers the zoom to the largest hundredth that fits and returns true.
+// The fixed modes (fit, actual size, 100%) are left as they are.
+bool LimitZoomToFit(PaneDisplay& pane, const DicomImage& im, const DisplayPitch& pitch);
 // One mouse move of a zoom drag by (dx, dy) screen pixels: right and up enlarge by
 // 0.005 per pixel; never below 0.05; a growth that would make the bitmap too large
 // is not taken. Returns true when the pane changed.

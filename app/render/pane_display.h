@@ -62,6 +62,10 @@ struct PaneDisplay {
   bool showsReformat = false;  // the right pane shows an MPR or MIP result
   int32_t frame = 1;           // current frame, 1-based (clamped at conversion)
 
+  // The size of the last display bitmap that could not be had (shown once), 0 after a
+  // conversion that got its bitmap.
+  uint64_t refusedBitmapBytes = 0;
+
   // Geometry of the last successful conversion of this pane.
   DisplayGeometry last;
   // Orientation letters, horizontal and vertical (at most 7 bytes each).

@@ -1,6 +1,9 @@
 // Native pixel data, the default window and FinishImageLoad.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "render/convert.h"
 #include "test_pixel_support.h"
 
 namespace velmo::test {
@@ -120,6 +123,34 @@ TEST(DefaultWindow, FollowsTheStoredRangeTheRescaleAndTheFileWindow) {
   EXPECT_EQ(file.im().fileWindowCenter[0], 40);
   EXPECT_EQ(file.im().level, 40);
   EXPECT_EQ(file.im().width, 400);
+}
+
+// Signed one-byte samples: the default window, the window limits and the display all
+// read them signed, so a ramp -10..+10 without window elements spans dark to bright.
+TEST(DefaultWindow, SignedEightBitSamplesAreReadSigned) {
+  Image im;
+  im.rows = 16;
+  im.columns = 16;
+  im.pixelRepresentation = 1;
+  Bytes ramp(256);
+  for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(static_cast<int8_t>(int(i % 21) - 10));
+  MemoryLoad load;
+  ASSERT_TRUE(load.Load(NativeFile(im, ramp))) << load.Failure();
+  DicomImage& shown = load.im();
+  EXPECT_EQ(shown.fileWindowWidth[0], 21);
+  EXPECT_EQ(shown.fileWindowCenter[0], 0);
+  EXPECT_EQ(shown.levelMin, -128);
+  EXPECT_EQ(shown.levelMax, 127);
+
+  RenderContext rc;
+  PaneDisplay pane;
+  pane.canvasWidth = pane.canvasHeight = 16;
+  ASSERT_EQ(ConvertToDisplay(rc, pane, shown), ConvertResult::kDrawn);
+  const uint32_t offset = shown.displayBitmap[10] | (shown.displayBitmap[11] << 8);
+  const auto first = shown.displayBitmap.begin() + offset;
+  const auto [lo, hi] = std::minmax_element(first, first + 256);
+  EXPECT_LE(*lo, 10);
+  EXPECT_GE(*hi, 240);  // before, with a window for unsigned bytes, the ramp stayed below 11
 }
 
 struct Limits {

@@ -84,6 +84,38 @@ TEST(Geometry, ActualSizeUsesSpacingOverPitchOrOne) {
   EXPECT_EQ(ZoomText(pane.zoomFactor), "0.50");
 }
 
+// Pixel spacing holds the row spacing first and the column spacing second: at actual
+// size the longer side is measured with its own spacing and pitch. A 300-row,
+// 400-column image of 0.5 mm rows and 0.25 mm columns is 400 x 0.25 = 100 mm wide on
+// screen (it was shown 200 mm wide); a tall image uses the row spacing and DotPitchY.
+TEST(Geometry, ActualSizePairsEachSideWithItsOwnSpacing) {
+  struct Case {
+    int rows, columns;
+    float rowSpacing, columnSpacing;
+    DisplayPitch pitch;
+    double longerSideMm;
+  };
+  const Case cases[] = {
+      {300, 400, 0.5f, 0.25f, {0.2646, 0.2646}, 100.0},  // wide: columns x column spacing
+      {400, 300, 0.25f, 0.5f, {0.2646, 0.2646}, 100.0},  // tall: rows x row spacing
+      {400, 300, 0.25f, 0.5f, {0.2, 0.25}, 100.0},       // tall: measured with DotPitchY
+      {512, 512, 0.7f, 0.7f, {0.2646, 0.2646}, 358.4},   // square pixels: unchanged
+  };
+  for (const Case& c : cases) {
+    DicomImage im = Image(c.rows, c.columns);
+    im.pixelSpacing[0] = c.rowSpacing;
+    im.pixelSpacing[1] = c.columnSpacing;
+    PaneDisplay pane = Pane(800, 600);
+    pane.fitMode = false;
+    pane.actualSizeMode = true;
+    ComputeDisplayScale(pane, im, c.pitch);
+    const DisplayGeometry g = ComputeGeometry(pane.displayScale, 800, 600, c.rows, c.columns);
+    const bool wide = c.columns > c.rows;
+    const double shownMm = (wide ? g.w : g.h) * (wide ? c.pitch.x : c.pitch.y);
+    EXPECT_NEAR(shownMm, c.longerSideMm, 1.0) << c.rows << "x" << c.columns;
+  }
+}
+
 TEST(Geometry, PanStartsCentredKeepsTheCentreAndIsClamped) {
   const DicomImage im = Image(100, 100);
   PaneDisplay pane = Pane(400, 400);

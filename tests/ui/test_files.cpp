@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "browser/ui/file_list.h"
+#include "render/ui/pane_view.h"
 #include "test_files_support.h"
 
 using namespace velmo;
@@ -191,6 +192,35 @@ class FilesTest : public QObject {
     const QImage selected = d.fileList->viewport()->grab().toImage();
     QCOMPARE(selected.pixelColor(RowCentre(6)).rgb(), FileList::kSelectedColour.rgb());
     QCOMPARE(selected.pixelColor(RowCentre(1)).rgb(), QColor(Qt::white).rgb());
+  }
+
+  // The list follows the active pane: a click on the other pane and a double-click
+  // (enlarged layout) highlight that pane's row, and the arrow keys go on from it.
+  void listFollowsTheActivePane() {
+    MainDialog& d = OpenStudy();
+    QVERIFY(Shows(d, 1, kRowValue[0]));
+    Click(5, Qt::RightButton);
+    QVERIFY(Shows(d, 2, kRowValue[5]));
+    Click(2, Qt::LeftButton);
+    QVERIFY(Shows(d, 1, kRowValue[2]));
+    QCOMPARE(d.fileList->SelectedRow(), 2);
+
+    QTest::mouseDClick(d.rightPane, Qt::LeftButton, Qt::NoModifier, d.rightPane->rect().center());
+    QVERIFY(d.enlargedLayout());
+    QCOMPARE(d.activePane(), 2);
+    QCOMPARE(d.fileList->SelectedRow(), 5);
+    d.fileList->setFocus();
+    QTest::keyClick(d.fileList, Qt::Key_Down);
+    QCOMPARE(d.fileList->SelectedRow(), 6);
+    QVERIFY(Shows(d, 2, kRowValue[6]));
+    QTest::mouseDClick(d.rightPane, Qt::LeftButton, Qt::NoModifier, d.rightPane->rect().center());
+    QVERIFY(!d.enlargedLayout());
+
+    // A first click on the inactive pane only activates it: its row is highlighted.
+    QTest::mouseClick(d.leftPane, Qt::LeftButton, Qt::NoModifier, d.leftPane->rect().center());
+    QCOMPARE(d.activePane(), 1);
+    QCOMPARE(d.fileList->SelectedRow(), 2);
+    QVERIFY(Shows(d, 1, kRowValue[2]));
   }
 
   // Up and Down show the new row; Page Down only moves the selection.

@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QProcess>
 #include <QScreen>
@@ -15,6 +16,7 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "render/geometry.h"
 #include "render/ui/pane_view.h"
 #include "base/install.h"
 #include "base/settings.h"
@@ -397,6 +399,51 @@ class MainWindowTest : public QObject {
     w->rotateRightButton->click();
     QVERIFY(!w->rotateLeftButton->isChecked());
     QCOMPARE(w->paneDisplay(1).rotationAngle, 270);
+  }
+
+  // The zoom box (1136) shows the active pane's factor after every conversion: at
+  // start-up, after a resize and for an image of another size.
+  void zoomBoxFollowsEveryConversion() {
+    auto w = Open({study_.toStdString()});
+    QVERIFY(w);
+    auto* box = w->findChild<QComboBox*>("1136");
+    QVERIFY(box);
+    auto boxShows = [&] {
+      PaintedSnapshot(*w, 1);
+      return box->currentText() == QString::fromStdString(ZoomText(w->paneDisplay(1).zoomFactor));
+    };
+    QVERIFY(boxShows());
+    QVERIFY(box->currentText() != "1.00");
+    const float first = w->paneDisplay(1).zoomFactor;
+    w->resize(w->size() + QSize(300, 200));
+    QVERIFY(QTest::qWaitFor([&] { return w->paneDisplay(1).zoomFactor != first; }, 3000));
+    QVERIFY(boxShows());
+    w->ShowEntry(1, EntryOf(*w, "MF0001.dcm"));
+    QVERIFY(boxShows());
+  }
+
+  // A typed zoom that fits the pane is lowered to the largest that fits when the
+  // enlarged layout widens the canvas: the pane is still painted (it went black
+  // before, with two allocation messages per repaint), the box shows the new factor.
+  void zoomCapHoldsWhenTheLayoutChanges() {
+    auto w = Open({study_.toStdString()}, {800, 560});
+    QVERIFY(w);
+    auto& notifier = static_cast<MessageNotifier&>(w->notifier());
+    w->ShowEntry(1, EntryOf(*w, "MF0001.dcm"));
+    auto* box = w->findChild<QComboBox*>("1136");
+    box->lineEdit()->selectAll();
+    QTest::keyClicks(box->lineEdit(), "160");
+    QCOMPARE(w->paneDisplay(1).zoomFactor, 160.0f);
+    QVERIFY(!PaintedSnapshot(*w, 1).isNull());
+    QTest::mouseDClick(w->leftPane, Qt::LeftButton, {}, w->leftPane->rect().center());
+    QVERIFY(w->enlargedLayout());
+    QVERIFY(!PaintedSnapshot(*w, 1).isNull());
+    QVERIFY(w->panePaintedImage(1));
+    const float lowered = w->paneDisplay(1).zoomFactor;
+    QVERIFY(lowered < 160.0f && lowered > 50.0f);
+    QCOMPARE(box->currentText(), QString::fromStdString(ZoomText(lowered)));
+    QCoreApplication::processEvents();
+    QVERIFY(notifier.shown().empty());
   }
 
   void windowRectangleDefaultAndSavedOnClose() {

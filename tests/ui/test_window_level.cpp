@@ -174,6 +174,30 @@ class TestWindowLevel : public QObject {
     QCOMPARE(Painted(*dlg_, 1), before);
   }
 
+  // Clicking the highlighted preset applies it again after the window was changed by
+  // hand; "　設定する" opens the dialog once per click.
+  void clickingTheHighlightedPresetAppliesItAgain() {
+    QListWidget* list = dlg_->findChild<QListWidget*>("1174");
+    auto click = [&](int row) {
+      QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+    };
+    const int second = PresetRow("肺野");
+    QVERIFY(second >= 0);
+    click(second);
+    QCOMPARE(Left()->level, -600);
+    Edit("1053")->setText("-477");
+    QCOMPARE(Left()->level, -477);
+    click(second);
+    QCOMPARE(Left()->level, -600);
+    int opened = 0;
+    dlg_->presetDialogOverride = [&] {
+      ++opened;
+      return false;
+    };
+    click(list->count() - 1);
+    QCOMPARE(opened, 1);
+  }
+
   void presetDialogReloadsTheList() {
     const int before = dlg_->presetCount();
     QVERIFY(before > 0);

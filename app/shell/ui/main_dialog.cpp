@@ -863,6 +863,10 @@ void MainDialog::PaintPane(int pane, QPainter& painter) {
       log_->Write(Format(SJ("画像表示(%d)をクリアしました"), pane - 1), kLogNormal, 3);
     } else {
       const ConvertResult r = ConvertToDisplay(render_, pd, *im);
+      // Every conversion computes the scale again (a new image, a resized canvas, a
+      // zoom lowered to fit): the zoom box shows the active pane's factor.
+      if (pane == activePane_ && zoomCombo && zoomCombo->currentText().toStdString() != ZoomText(pd.zoomFactor))
+        SyncZoomCombo();
       if (r == ConvertResult::kDrawn &&
           ComposeCanvas(im->displayBitmap, pd.last.canvasWidth, pd.last.canvasHeight, pd.panX, pd.panY,
                         compose_[pane])) {

@@ -15,6 +15,7 @@ struct MainDialog::AreaCState {
   // Presets of Config/Preset.csv and the items the preset list shows.
   std::vector<Preset> presets;
   std::vector<PresetListItem> presetItems;
+  int presetRowAtPress = -1;  // the highlighted preset row when the mouse went down
   // Raised while the controls are being filled from a record, so their change
   // handlers do not write back or repaint.
   bool syncingWindow = false;

@@ -33,6 +33,7 @@ struct MainDialog::FileArea {
   SortState sort;
   bool startupTaken = false;
   bool lastCancelled = false;
+  bool choosingRow = false;  // a list row is making its pane active
 
   // The intake is made on first use: the table and the log exist by then.
   Intake& IntakeOf(MainDialog& d) {
@@ -141,6 +142,11 @@ void MainDialog::SetUpFileControls() {
     fileListHostLayout->addWidget(fileList);
   }
   connect(fileList, &FileList::rowSelected, this, &MainDialog::OnListRowSelected);
+  // Every change of the active pane (click, double-click, keys, drops) highlights the
+  // row of the entry that pane shows, so the arrow keys go on from there.
+  connect(this, &MainDialog::activePaneChanged, this, [this](int) {
+    if (fileArea_ && !fileArea_->choosingRow && !loadingJobRunning_) ReselectCurrentEntry(false);
+  });
   connect(fileList, &FileList::columnClicked, this, &MainDialog::OnListColumnClicked);
 
   const std::array<QToolButton*, 4> levels{patientLevelButton, studyLevelButton, seriesLevelButton, imageLevelButton};
@@ -258,7 +264,12 @@ void MainDialog::ReselectCurrentEntry(bool showIt) {
 }
 
 void MainDialog::OnListRowSelected(int row, int pane, bool show) {
-  if (pane == 1 || pane == 2) SetActivePane(pane);
+  if (pane == 1 || pane == 2) {
+    // The chosen row stays selected: it is about to be shown in that pane.
+    fileArea_->choosingRow = true;
+    SetActivePane(pane);
+    fileArea_->choosingRow = false;
+  }
   if (show) ShowListRow(row);
 }
 

@@ -1,12 +1,15 @@
 // Window/level controls of the main window: the level and width edit boxes with their
 // up/down buttons and sliders, the labels, the window/level drag on the panes, the
 // hold button and the preset list with its dialog. They act on the active pane.
+#include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QToolButton>
+#include <functional>
+#include <utility>
 
 #include "render/ui/preset_dialog.h"
 #include "base/text.h"
@@ -18,8 +21,19 @@ namespace velmo::ui {
 
 namespace {
 
+// Calls `onPress` when the mouse is pressed on the watched widget, before the widget
+// itself handles the press.
+class PressWatcher : public QObject {
+ public:
+  PressWatcher(QObject* parent, std::function<void()> onPress) : QObject(parent), onPress_(std::move(onPress)) {}
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonPress) onPress_();
+    return false;
+  }
 
-// The record a pane shows when it has been read, else nullptr.
+ private:
+  std::function<void()> onPress_;
+};
 
 void SetSlider(QSlider* slider, WindowRange range, int32_t value) {
   const QSignalBlocker block(slider);
@@ -50,6 +64,14 @@ void MainDialog::SetUpWindowLevelControls() {
     if (ShownImage(activePane())) widthEdit->setText(QString::fromStdString(WindowBoxText(v)));
   });
   connect(presetList, &QListWidget::currentRowChanged, this, &MainDialog::OnPresetSelected);
+  // Clicking the row that is already highlighted applies it again (after the window
+  // was changed by hand, say): a click on another row is applied by the row change.
+  presetList->viewport()->installEventFilter(
+      new PressWatcher(presetList, [this] { areaC().presetRowAtPress = presetList->currentRow(); }));
+  connect(presetList, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+    const int row = presetList->row(item);
+    if (row >= 0 && row == areaC().presetRowAtPress) OnPresetSelected(row);
+  });
 
   // "L W 変更": one mode group with the zoom drag and the measurement tools.
   connect(levelWidthDragButton, &QToolButton::toggled, this, [this](bool on) {
