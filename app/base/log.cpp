@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "base/ini.h"
@@ -21,6 +23,9 @@
 namespace velmo {
 
 namespace {
+
+// Bumped by every rotation: a log file opened before it is a renamed or deleted file.
+std::atomic<uint64_t> gRotations{0};
 
 // "詳細" / key from the installation's Velmo.ini, as a profile string.
 std::string DetailSetting(const std::string& installFolder, const char* keyAscii) {
@@ -78,6 +83,26 @@ bool LockBriefly(int fd) {
 
 }  // namespace
 
+// One open descriptor of the log file, appended to line by line. Opened on the first
+// line and again after a rotation; never creates the file (only the rotation does).
+struct Log::Sink {
+  std::mutex mutex;  // one line at a time from the threads sharing this descriptor
+  int fd = -1;
+  uint64_t rotation = 0;
+  ~Sink() {
+    if (fd >= 0) close(fd);
+  }
+  // The descriptor for `path`, reopened after a rotation; -1 when the file is not there.
+  int Descriptor(const std::string& path) {
+    const uint64_t now = gRotations.load();
+    if (fd >= 0 && rotation == now) return fd;
+    if (fd >= 0) close(fd);
+    fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    rotation = now;
+    return fd;
+  }
+};
+
 std::string LogFilePath(const std::string& installFolder, int number) {
   return installFolder + "Log/VelmoLog" + Format("%d", number) + ".csv";
 }
@@ -88,6 +113,7 @@ Log::Log(const std::string& installFolder) {
   level_ = ParseInt(DetailSetting(installFolder, "LogLevel"));
   path_ = LogFilePath(installFolder, 1);
   disabled_ = !ConfigWritable(installFolder);
+  if (!disabled_) sink_ = std::make_shared<Sink>();
 }
 
 const Log& Log::Null() {
@@ -117,9 +143,12 @@ void Log::Write(std::string_view message, int kind, int level) const {
   line += "\r\n";
 
   // The file is created only by the rotation at start-up; a deleted file stays deleted.
-  if (!FileExists(path_)) return;
-  const int fd = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  if (!sink_) return;
+  std::lock_guard<std::mutex> lock(sink_->mutex);
+  const int fd = sink_->Descriptor(path_);
   if (fd < 0) return;
+  // Other processes (and other Log objects) append through descriptors of their own:
+  // the advisory lock keeps their lines whole.
   const bool locked = LockBriefly(fd);
   size_t done = 0;
   while (done < line.size()) {
@@ -131,7 +160,6 @@ void Log::Write(std::string_view message, int kind, int level) const {
     done += static_cast<size_t>(n);
   }
   if (locked) flock(fd, LOCK_UN);
-  close(fd);
 }
 
 void RotateLogs(const std::string& installFolder) {
@@ -151,6 +179,7 @@ void RotateLogs(const std::string& installFolder) {
   mkdir((installFolder + "Log").c_str(), 0777);
   const int fd = open(LogFilePath(installFolder, 1).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd >= 0) close(fd);
+  gRotations.fetch_add(1);  // logs opened before write to the new file from now on
 }
 
 }  // namespace velmo

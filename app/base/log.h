@@ -1,6 +1,7 @@
 #pragma once
 // The CSV operation log: Log/VelmoLog<n>.csv in the installation folder, one line
 // per write: "YYYY/MM/DD hh:mm:ss.mmm,<kind>,<message>\r\n" in Shift-JIS.
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -26,10 +27,13 @@ class Log {
 
  private:
   struct NullTag {};
+  struct Sink;
   explicit Log(NullTag) : level_(0), disabled_(true) {}
   int level_ = 0;
   bool disabled_ = true;
   std::string path_;
+  // The log file, kept open for appending between lines (shared by copies).
+  std::shared_ptr<Sink> sink_;
 };
 
 // Start-up rotation: with "LogFileCount" n, deletes file n, renames i to i+1 for

@@ -28,13 +28,13 @@ void FillListRecord(const DicomDirImage& image, ListRecord& r) {
 
 int32_t FileTableDicomDirSink::Capacity() const {
   const int64_t configured = table_.capacity > 0 ? table_.capacity : 5000;  // "最大数" <= 0 means 5000
-  const int64_t room = static_cast<int64_t>(table_.entries.size());
+  const int64_t room = table_.Room();
   return static_cast<int32_t>(configured < room ? configured : room);
 }
 
 void FileTableDicomDirSink::Append(const DicomDirImage& image) {
   const int32_t at = table_.pendingEnd.load();
-  if (at < 0 || at >= Capacity()) return;
+  if (at < 0 || at >= Capacity() || !table_.EnsureEntry(at)) return;
   FileTableEntry& e = table_.entries[static_cast<size_t>(at)];
   FillListRecord(image, e.record);
   e.status = 0;

@@ -30,6 +30,7 @@ bool LoadingJob::Start(FileTable& table, std::unique_ptr<Log> log, FileSource* f
   try {
     thread_ = std::thread([this, &table, jobLog, files, mode, index] {
       Work(table, *jobLog, files, mode, index, running_, done_, continue_);
+      if (doneCallback_) doneCallback_();
     });
   } catch (const std::system_error&) {
     return false;

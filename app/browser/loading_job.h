@@ -13,6 +13,7 @@
 //   job.Finish();   // joins the worker, pendingEnd = validCount; then rebuild the lists
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -46,6 +47,9 @@ class LoadingJob {
   // cannot be started (nothing is read then).
   bool Start(FileTable& table, std::unique_ptr<Log> log, FileSource* files = nullptr, int mode = kModeRange,
              int32_t index = 0);
+  // Called on the worker thread right after it raised the done flag, so the window
+  // can take the result at once instead of at its next timer tick. Set before Start.
+  void SetDoneCallback(std::function<void()> callback) { doneCallback_ = std::move(callback); }
 
   // What the progress window shows; safe to call from the GUI thread while the worker runs.
   JobProgress Progress() const;
@@ -84,6 +88,7 @@ class LoadingJob {
   std::atomic<int> done_{0};
   std::atomic<int> continue_{0};
   std::thread thread_;
+  std::function<void()> doneCallback_;
 };
 
 }  // namespace velmo

@@ -79,6 +79,8 @@ inline std::unique_ptr<MainDialog> OpenWithSample(const Installation& inst) {
   dlg->resize(1200, 900);
   dlg->show();
   if (!QTest::qWaitFor([&] { return dlg->startupIntakeDone(); }, 30000)) return nullptr;
+  // A short start-up job shows no progress window, so no event loop has run yet.
+  if (!QTest::qWaitForWindowExposed(dlg.get())) return nullptr;
   return dlg;
 }
 

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QEventLoop>
 
 #include "browser/file_table.h"
 #include "browser/loading_job.h"
@@ -91,7 +92,25 @@ void ProgressDialog::done(int result) {
 LoadingRun RunLoadingJob(QWidget* parent, LoadingJob& job, FileTable& table, const Log* windowLog,
                          std::unique_ptr<Log> jobLog, FileSource* files) {
   LoadingRun run;
+  // The worker reports its end through a queued call, so the result is taken the
+  // moment it is there. `context` goes before this function returns, taking with it
+  // any call still queued (the worker has been joined by then).
+  QObject context;
+  QEventLoop waiting;
+  ProgressDialog* shownDialog = nullptr;
+  bool finished = false;
+  job.SetDoneCallback([&context, &waiting, &shownDialog, &finished] {
+    QMetaObject::invokeMethod(
+        &context,
+        [&waiting, &shownDialog, &finished] {
+          finished = true;
+          waiting.quit();
+          if (shownDialog != nullptr) shownDialog->Finish();
+        },
+        Qt::QueuedConnection);
+  });
   if (!job.Start(table, std::move(jobLog), files)) {
+    job.SetDoneCallback({});
     // A worker that cannot start reads nothing; the pending paths are dropped so the
     // table keeps its invariant (pendingEnd = validCount outside a job).
     table.pendingEnd = table.validCount.load();
@@ -99,7 +118,18 @@ LoadingRun RunLoadingJob(QWidget* parent, LoadingJob& job, FileTable& table, con
   }
   run.started = true;
 
+  // Short jobs end before the window would appear: it is shown only for a job still
+  // running after kShowAfterMs, so a few files do not flash a window.
+  QTimer::singleShot(kShowAfterMs, &waiting, &QEventLoop::quit);
+  if (!finished) waiting.exec(QEventLoop::ExcludeUserInputEvents);
+  if (finished || job.Done()) {
+    job.Finish();
+    job.SetDoneCallback({});
+    return run;
+  }
+
   ProgressDialog dialog(parent, windowLog);
+  shownDialog = &dialog;
   auto show = [&job](ProgressDialog& d) {
     const JobProgress p = job.Progress();
     d.SetRange(p.range);
@@ -111,7 +141,10 @@ LoadingRun RunLoadingJob(QWidget* parent, LoadingJob& job, FileTable& table, con
     show(d);
     if (job.Done()) d.Finish();
   });
+  // The worker's queued report can only arrive inside exec(): it finishes the window.
   const int result = dialog.exec();
+  shownDialog = nullptr;
+  run.windowShown = true;
   run.ticks = dialog.ticks();
   if (result != QDialog::Accepted) {
     run.cancelled = true;
@@ -120,6 +153,7 @@ LoadingRun RunLoadingJob(QWidget* parent, LoadingJob& job, FileTable& table, con
   // Waits for the worker (it ends after the file it is reading when cancelled) and
   // drops the rejected files: pendingEnd = validCount.
   job.Finish();
+  job.SetDoneCallback({});
   return run;
 }
 

@@ -76,8 +76,11 @@ class ProgressDialog : public QDialog {
 struct LoadingRun {
   bool started = false;
   bool cancelled = false;
+  bool windowShown = false;  // the job ran past kShowAfterMs and the window was up
   int ticks = 0;
 };
+// A loading job still running after this long shows the progress window.
+inline constexpr int kShowAfterMs = 300;
 LoadingRun RunLoadingJob(QWidget* parent, LoadingJob& job, FileTable& table, const Log* windowLog,
                          std::unique_ptr<Log> jobLog, FileSource* files = nullptr);
 
