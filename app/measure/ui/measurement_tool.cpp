@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QHash>
+#include <QStaticText>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -23,9 +25,26 @@ constexpr MeasurementTool kButtonTools[8] = {
     MeasurementTool::kDistance,  MeasurementTool::kAngle,  MeasurementTool::kRatio,  MeasurementTool::kPixelValue,
     MeasurementTool::kRoiCircle, MeasurementTool::kRoiBox, MeasurementTool::kSelect, MeasurementTool::kDelete};
 
-QString FromSjis(std::string_view sjis) { return QString::fromStdString(Utf8FromSjis(sjis)); }
+// Label texts as QString. ASCII needs no conversion; the few Japanese texts (the ROI
+// captions) are converted once and kept, as a repaint draws each of them three times.
+QString FromSjis(std::string_view sjis) {
+  if (std::all_of(sjis.begin(), sjis.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return QString::fromLatin1(sjis.data(), qsizetype(sjis.size()));
+  static QHash<QByteArray, QString> cache;
+  const QByteArray key(sjis.data(), qsizetype(sjis.size()));
+  auto it = cache.constFind(key);
+  if (it != cache.constEnd()) return *it;
+  if (cache.size() > 4096) cache.clear();
+  return *cache.insert(key, QString::fromStdString(Utf8FromSjis(sjis)));
+}
 
 QPoint Q(MeasurePoint p) { return {p.x, p.y}; }
+
+struct Prepared {
+  QStaticText text;
+  QFont font;
+  const QFont& prepared() const { return font; }
+};
 
 // Every figure is drawn twice: a black outline 3 pixels wide, then the colour 1 pixel wide.
 class Figure {
@@ -59,12 +78,21 @@ class Figure {
   // Text with its top-left corner at (x, y): black one pixel down-right, then the colour.
   void Text(int x, int y, std::string_view sjis) {
     if (sjis.empty()) return;
+    // Laid-out texts are kept: a repaint draws the same labels again and again.
+    static QHash<QString, Prepared> laidOut;
     const QString s = FromSjis(sjis);
-    const int ascent = p_.fontMetrics().ascent();
+    auto it = laidOut.find(s);
+    if (it == laidOut.end() || it->prepared() != p_.font()) {
+      if (laidOut.size() > 4096) laidOut.clear();
+      QStaticText t(s);
+      t.setTextFormat(Qt::PlainText);
+      t.prepare(QTransform(), p_.font());
+      it = laidOut.insert(s, Prepared{t, p_.font()});
+    }
     p_.setPen(Qt::black);
-    p_.drawText(QPoint(x + 1, y + 1 + ascent), s);
+    p_.drawStaticText(QPoint(x + 1, y + 1), it->text);
     p_.setPen(colour_);
-    p_.drawText(QPoint(x, y + ascent), s);
+    p_.drawStaticText(QPoint(x, y), it->text);
   }
   // The eight handles of a ROI: corners and edge midpoints.
   void BoxHandles(MeasurePoint a, MeasurePoint b) {
@@ -90,7 +118,7 @@ MeasurementToolController::MeasurementToolController(MeasurementHost host, Measu
     buttons_[i]->setCheckable(true);
     connect(buttons_[i], &QToolButton::toggled, this, [this, i](bool on) { OnToolButton(i, on); });
   }
-  qApp->installEventFilter(this);
+  if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(this);
 }
 
 bool MeasurementToolController::Context(int pane, MeasureContext* c) {
