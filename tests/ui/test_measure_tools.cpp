@@ -219,6 +219,13 @@ class MeasureTest : public QObject {
     QVERIFY(!tools_->measurements(2).Busy());
     const MeasureView v2 = MakeMeasureView(dlg_->paneDisplay(2), 512, 512);
     QCOMPARE(v2.ToPane(tools_->measurements(2).distances[1].end).x, 0);
+    // The image replaced in the middle of a drag: the drag ends with the old picture.
+    Send(right_, QEvent::MouseButtonPress, At(2, 50, 50), Qt::LeftButton, Qt::LeftButton);
+    QVERIFY(tools_->measurements(2).Busy());
+    dlg_->ShowEntry(2, EntryOf(*dlg_, "CT0003.dcm"));
+    Send(right_, QEvent::MouseMove, At(2, 90, 90), Qt::NoButton, Qt::LeftButton);
+    Send(right_, QEvent::MouseButtonRelease, At(2, 90, 90), Qt::LeftButton, Qt::NoButton);
+    QVERIFY(tools_->measurements(2).Empty());
     // The zoom drag switches the tool off.
     QTest::mouseClick(Button("1195"), Qt::LeftButton);
     QVERIFY(!Button("1073")->isChecked());
