@@ -108,6 +108,22 @@ class MeasureTest : public QObject {
       for (int x = lab.left; x < lab.right; ++x) colouredText |= Near(shot.pixel(x, y), Colour(s.distanceColor));
     QVERIFY(colouredText);
 
+    // The command line, given the pane's canvas and the same mouse positions, prints the same text.
+    {
+      const DisplayGeometry& g = dlg_->paneDisplay(1).last;
+      const QPoint a = At(1, 50, 100), b = At(1, 250, 100);
+      QProcess cli;
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.insert("VELMO_HOME", inst_->dir.path() + "/");
+      cli.setProcessEnvironment(env);
+      cli.start(QCoreApplication::applicationDirPath() + "/velmo-cli",
+                {"measure", QString::fromStdString(dlg_->PaneImage(1)->filePath), "--canvas",
+                 QString("%1x%2").arg(g.canvasWidth).arg(g.canvasHeight), "--distance",
+                 QString("%1,%2,%3,%4").arg(a.x()).arg(a.y()).arg(b.x()).arg(b.y())});
+      QVERIFY(cli.waitForFinished(30000));
+      QCOMPARE(QString::fromUtf8(cli.readAllStandardOutput()), "distance\t" + Text(m.distances[0].text.view()) + "\n");
+    }
+
     // Angle: two strokes at right angles.
     QTest::mouseClick(Button("1074"), Qt::LeftButton);
     QVERIFY(!Button("1073")->isChecked());
@@ -147,6 +163,16 @@ class MeasureTest : public QObject {
       QTest::mouseClick(Button("1085"), Qt::LeftButton);
       Stroke(right_, At(2, 200, 150), At(2, 420, 330));
       dlg_->grab().save(qEnvironmentVariable("VELMO_MEASURE_SHOT"));
+      // Then both panes turned a quarter left and mirrored: the figures stay on the anatomy.
+      dlg_->SetActivePane(1);
+      QTest::mouseClick(Button("1083"), Qt::LeftButton);
+      QTest::mouseClick(Button("1081"), Qt::LeftButton);
+      dlg_->SetActivePane(2);
+      QTest::mouseClick(Button("1083"), Qt::LeftButton);
+      QTest::mouseClick(Button("1081"), Qt::LeftButton);
+      Painted(*dlg_, 1);
+      Painted(*dlg_, 2);
+      dlg_->grab().save(qEnvironmentVariable("VELMO_MEASURE_SHOT").replace(".png", "-turned.png"));
     }
     // Another image in the pane takes its measurements away.
     dlg_->ShowEntry(1, EntryOf(*dlg_, "CT0003.dcm"));
