@@ -16,9 +16,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-int32_t Sat(int64_t v) {
-  return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
-}
+int32_t Sat(int64_t v) { return ClampCoord(v); }
 int32_t RoundSat(double v) {
   if (!std::isfinite(v)) return 0;
   return Sat(static_cast<int64_t>(std::llround(std::clamp(v, -4e18, 4e18))));

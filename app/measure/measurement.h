@@ -33,6 +33,13 @@ struct MeasurePoint {
   bool operator==(const MeasurePoint&) const = default;
 };
 
+// Every coordinate a measurement keeps lies within +-2^28, so the small offsets of the
+// hit tests and label rules never overflow, whatever a caller passes in.
+inline constexpr int64_t kCoordLimit = int64_t{1} << 28;
+inline int32_t ClampCoord(int64_t v) {
+  return static_cast<int32_t>(v < -kCoordLimit ? -kCoordLimit : (v > kCoordLimit ? kCoordLimit : v));
+}
+
 // A rectangle with exclusive right and bottom edges.
 struct LabelRect {
   int32_t left = 0, top = 0, right = 0, bottom = 0;
@@ -64,8 +71,12 @@ struct MeasureView {
   bool valid() const { return g.drawable && rows > 0 && columns > 0; }
   MeasurementAnchor Anchor() const { return {g.side, flipHorizontal, flipVertical, rotationAngle}; }
   // Pane (canvas, device pixel) position <-> display-image point.
-  MeasurePoint FromPane(MeasurePoint p) const { return {p.x + panX - g.offX, p.y + panY - g.offY}; }
-  MeasurePoint ToPane(MeasurePoint p) const { return {p.x - panX + g.offX, p.y - panY + g.offY}; }
+  MeasurePoint FromPane(MeasurePoint p) const {
+    return {ClampCoord(int64_t{p.x} + panX - g.offX), ClampCoord(int64_t{p.y} + panY - g.offY)};
+  }
+  MeasurePoint ToPane(MeasurePoint p) const {
+    return {ClampCoord(int64_t{p.x} - panX + g.offX), ClampCoord(int64_t{p.y} - panY + g.offY)};
+  }
 };
 MeasureView MakeMeasureView(const PaneDisplay& pane, int32_t rows, int32_t columns);
 
