@@ -56,6 +56,13 @@ PaneDisplay MakePane(const DicomImage& im, int canvas, float scale = 1.0f, int r
   return pd;
 }
 
+// Maps and lays out as a paint would (labels 8 pixels per character, 12 high).
+void Paint(PaneMeasurements& m, const MeasureContext& c) {
+  m.MapForDrawing(c.view);
+  TextMeasure t{[](std::string_view s) { return int32_t(s.size() * 8); }, 12};
+  LayOutLabels(m, t, c.view.g.canvasWidth, c.view.g.canvasHeight);
+}
+
 TEST(MeasurementValues, AngleTexts) {
   struct Case {
     MeasurePoint p[4];
@@ -152,6 +159,27 @@ TEST(MeasurementMapping, PointsStayOnTheSameImageFeatures) {
       EXPECT_NEAR(r1, r0, 2) << c.scale << " " << c.rotation << " " << c.flipH << c.flipV;
     }
   }
+}
+
+TEST(MeasurementMapping, SelectingAfterAZoomRewritesThePointsForTheNewDisplay) {
+  const DicomImage im = MakeImage(100, 100, 8, [](int, int, int) { return 0u; });
+  PaneMeasurements m;
+  const MeasureContext fit = MakeMeasureContext(MakePane(im, 400), im, nullptr);
+  m.Press(MeasurementTool::kDistance, {100, 100}, fit);
+  m.Release({300, 100}, fit);
+  // Twice the size: the line is drawn where the same image pixels now are.
+  const MeasureContext zoomed = MakeMeasureContext(MakePane(im, 400, 2.0f), im, nullptr);
+  Paint(m, zoomed);
+  const MeasurePoint a = m.distances[0].drawn[0], b = m.distances[0].drawn[1];
+  EXPECT_EQ(ImagePixel(MakePane(im, 400, 2.0f), im, zoomed.view.FromPane(a)),
+            ImagePixel(MakePane(im, 400), im, {100, 100}));
+  EXPECT_EQ(b.x - a.x, 400);
+  m.Press(MeasurementTool::kSelect, {(a.x + b.x) / 2, a.y}, zoomed);  // selects
+  m.Press(MeasurementTool::kSelect, {(a.x + b.x) / 2, a.y}, zoomed);  // starts a move: points rewritten
+  m.Release({(a.x + b.x) / 2, a.y}, zoomed);
+  EXPECT_EQ(m.distances[0].start, (MeasurePoint{200, 200}));
+  EXPECT_EQ(m.distances[0].end, (MeasurePoint{600, 200}));
+  EXPECT_EQ(m.distances[0].anchor, zoomed.view.Anchor());
 }
 
 TEST(MeasurementMapping, FlipNormalisationIsTheMirrorOfTheDisplayedImage) {
@@ -291,13 +319,6 @@ TEST(MeasurementProtocol, CapacityMessagesAndOtherPanes) {
     right.Release({60, 60}, mc);
   }
   for (const auto& a : left.angles) EXPECT_TRUE(a.firstDone && a.secondDone);
-}
-
-// Maps and lays out as a paint would (labels 8 pixels per character, 12 high).
-void Paint(PaneMeasurements& m, const MeasureContext& c) {
-  m.MapForDrawing(c.view);
-  TextMeasure t{[](std::string_view s) { return int32_t(s.size() * 8); }, 12};
-  LayOutLabels(m, t, c.view.g.canvasWidth, c.view.g.canvasHeight);
 }
 
 TEST(MeasurementProtocol, SelectMoveReshapeDelete) {

@@ -125,6 +125,17 @@ bool MeasurementToolController::Context(int pane, MeasureContext* c) {
   const DicomImage* im = host_.paneImage(pane);
   if (!im) return false;
   *c = MakeMeasureContext(host_.paneDisplay(pane), *im, host_.notifier);
+  if (host_.shownSamples) {
+    PixelSource source;
+    float spacing[2] = {c->pixelSpacing[0], c->pixelSpacing[1]};
+    if (host_.shownSamples(pane, &source, spacing)) {
+      c->pixels = source;
+      c->view.rows = source.rows;
+      c->view.columns = source.columns;
+      c->pixelSpacing[0] = spacing[0];
+      c->pixelSpacing[1] = spacing[1];
+    }
+  }
   return c->view.valid();
 }
 

@@ -35,6 +35,9 @@ struct MeasurementHost {
   std::function<bool(int pane)> measuring;             // the pane is in the measuring mode
   std::function<void(int pane)> repaint;
   std::function<QWidget*(int pane)> paneWidget;
+  // Optional: the samples a pane shows instead of its record's frame (the right pane
+  // while it shows an MPR or MIP result). Returns false to use the record.
+  std::function<bool(int pane, PixelSource* source, float spacing[2])> shownSamples;
   Notifier* notifier = nullptr;
 };
 
