@@ -32,5 +32,6 @@ void PrintError(std::string_view sjisMessage);
 int RunInfo(const std::vector<std::string>& args);
 int RunRender(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);
+int RunMeasure(const std::vector<std::string>& args);
 
 }  // namespace velmo::cli

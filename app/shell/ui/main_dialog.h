@@ -10,6 +10,7 @@
 //   SetUpFileControls()        - file intake and the lists   (main_dialog_files.cpp)
 //   SetUpWindowLevelControls() - window/level and presets    (main_dialog_window_level.cpp)
 //   SetUpCineControls()        - CINE playback               (main_dialog_cine.cpp)
+//   SetUpMeasurementTools()    - measurement tools           (main_dialog_measure.cpp)
 #include <QImage>
 #include <QMainWindow>
 #include <QPoint>
@@ -414,6 +415,15 @@ class MainDialog : public QMainWindow {
   struct AreaCState;  // window/level and CINE state (main_dialog_window_level.cpp)
   std::shared_ptr<AreaCState> areaC_;
   AreaCState& areaC();
+
+  // ---- measurement tools (main_dialog_measure.cpp) ----
+ public:
+  // The tool buttons 1073..1078, the mouse protocol on the panes and the drawing of
+  // measurements. The volume tools call measurementTools->ClearRightPaneForVolumeView().
+  class MeasurementToolController* measurementTools = nullptr;
+
+ private:
+  void SetUpMeasurementTools();
 };
 
 }  // namespace velmo::ui

@@ -1,0 +1,246 @@
+// velmo-cli measure FILE [view options] MEASUREMENT...: places measurements on a pane
+// showing FILE as the mouse would (canvas pixel coordinates) and prints each label
+// text as the pane draws it; ROIs add their statistics as name=value lines.
+#include <iostream>
+#include <optional>
+
+#include "base/install.h"
+#include "base/log.h"
+#include "base/numbers.h"
+#include "base/settings.h"
+#include "cli_common.h"
+#include "dicom/view_load.h"
+#include "measure/measurement.h"
+#include "render/convert.h"
+#include "render/geometry.h"
+
+namespace velmo::cli {
+
+namespace {
+
+constexpr const char* kMeasureUsage =
+    "usage: velmo-cli measure FILE [--frame N] [--canvas WxH] [--fit|--one-to-one|--actual|--zoom F]\n"
+    "       [--rotate-left DEG|--rotate-right DEG] [--flip-h] [--flip-v]\n"
+    "       (--distance X1,Y1,X2,Y2 | --angle X1,Y1,X2,Y2,X3,Y3,X4,Y4 | --ctr [--drag X1,Y1,X2,Y2]... |\n"
+    "        --pixel X,Y | --roi-ellipse X1,Y1,X2,Y2 | --roi-rect X1,Y1,X2,Y2)...\n"
+    "  Coordinates are canvas pixels, as a mouse would give them.\n";
+
+bool WholeNumber(const std::string& text, int32_t* out) {
+  if (text.empty() || text.size() > 11) return false;
+  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (i == text.size()) return false;
+  for (size_t k = i; k < text.size(); ++k)
+    if (text[k] < '0' || text[k] > '9') return false;
+  *out = ParseInt(text);
+  return true;
+}
+
+// "X1,Y1,..." with exactly `count` whole numbers.
+bool NumberList(const std::string& text, size_t count, std::vector<int32_t>* out) {
+  out->clear();
+  size_t pos = 0;
+  while (true) {
+    const size_t comma = text.find(',', pos);
+    int32_t n = 0;
+    if (!WholeNumber(text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos), &n)) return false;
+    out->push_back(n);
+    if (comma == std::string::npos) break;
+    pos = comma + 1;
+  }
+  return out->size() == count;
+}
+
+struct Step {
+  std::string kind;  // distance, angle, ctr, drag, pixel, roi-ellipse, roi-rect
+  std::vector<int32_t> v;
+};
+
+void PrintRoi(const char* kind, const RoiMeasurement& r) {
+  for (const auto* t : {&r.texts.mean, &r.texts.maximum, &r.texts.minimum, &r.texts.deviation, &r.texts.area})
+    std::cout << kind << '\t' << OutText(t->view()) << '\n';
+  const RoiStatistics& s = r.stats;
+  std::cout << "count=" << s.count << '\n'
+            << "mean=" << Format("%.6f", s.mean) << '\n'
+            << "maximum=" << s.maximum << '\n'
+            << "minimum=" << s.minimum << '\n'
+            << "deviation=" << Format("%.6f", s.deviation) << '\n'
+            << "area=" << (s.hasSpacing ? Format("%.6f", s.areaMm2) : Format("%d", static_cast<long long>(s.count)))
+            << '\n'
+            << "areaUnit=" << (s.hasSpacing ? "mm2" : "pixel") << '\n';
+}
+
+}  // namespace
+
+int RunMeasure(const std::vector<std::string>& args) {
+  std::string file;
+  int32_t frame = 1, canvasW = 512, canvasH = 512;
+  enum { kFit, kOneToOne, kActual, kZoom } mode = kFit;
+  std::string zoomText;
+  std::optional<std::string> rotateLeft, rotateRight;
+  bool flipH = false, flipV = false;
+  std::vector<Step> steps;
+  auto usage = [](const std::string& why) {
+    std::cerr << "velmo-cli measure: " << why << "\n" << kMeasureUsage;
+    return kExitUsage;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string* v) {
+      if (i + 1 >= args.size()) return false;
+      *v = args[++i];
+      return true;
+    };
+    std::string v;
+    auto points = [&](size_t count) -> bool {
+      Step s;
+      s.kind = a.substr(2);
+      if (!value(&v) || !NumberList(v, count, &s.v)) return false;
+      steps.push_back(std::move(s));
+      return true;
+    };
+    if (a == "--frame") {
+      if (!value(&v) || !WholeNumber(v, &frame) || frame < 1) return usage("--frame needs a number from 1");
+    } else if (a == "--canvas") {
+      const size_t x = value(&v) ? v.find_first_of("xX") : std::string::npos;
+      if (x == std::string::npos || !WholeNumber(v.substr(0, x), &canvasW) || !WholeNumber(v.substr(x + 1), &canvasH) ||
+          canvasW < 4 || canvasH < 1 || canvasW > 65536 || canvasH > 65536)
+        return usage("--canvas needs WxH (width 4..65536, height 1..65536)");
+    } else if (a == "--fit") {
+      mode = kFit;
+    } else if (a == "--one-to-one") {
+      mode = kOneToOne;
+    } else if (a == "--actual") {
+      mode = kActual;
+    } else if (a == "--zoom") {
+      if (!value(&zoomText)) return usage("--zoom needs a factor");
+      mode = kZoom;
+    } else if (a == "--rotate-left" || a == "--rotate-right") {
+      int32_t n = 0;
+      if (!value(&v) || !WholeNumber(v, &n)) return usage(a + " needs a whole number of degrees");
+      (a == "--rotate-left" ? rotateLeft : rotateRight) = v;
+      (a == "--rotate-left" ? rotateRight : rotateLeft).reset();
+    } else if (a == "--flip-h") {
+      flipH = true;
+    } else if (a == "--flip-v") {
+      flipV = true;
+    } else if (a == "--distance" || a == "--roi-ellipse" || a == "--roi-rect") {
+      if (!points(4)) return usage(a + " needs X1,Y1,X2,Y2");
+    } else if (a == "--angle") {
+      if (!points(8)) return usage("--angle needs X1,Y1,X2,Y2,X3,Y3,X4,Y4");
+    } else if (a == "--pixel") {
+      if (!points(2)) return usage("--pixel needs X,Y");
+    } else if (a == "--drag") {
+      if (steps.empty() || (steps.back().kind != "ctr" && steps.back().kind != "drag"))
+        return usage("--drag follows --ctr");
+      if (!points(4)) return usage("--drag needs X1,Y1,X2,Y2");
+    } else if (a == "--ctr") {
+      steps.push_back({"ctr", {}});
+    } else if (!a.empty() && a[0] == '-') {
+      return usage("unknown option " + a);
+    } else if (file.empty()) {
+      file = a;
+    } else {
+      return usage("one FILE only");
+    }
+  }
+  if (file.empty()) return usage("FILE is required");
+  if (steps.empty()) return usage("no measurement given");
+
+  StderrNotifier notifier;
+  Log log(InstallFolder());
+  LoadContext ctx;
+  ctx.notifier = &notifier;
+  ctx.log = &log;
+  PrepareSingleFile(ctx, file);
+  if (!LoadImageAtViewPosition(ctx, 1)) {
+    PrintError(ctx.failureMessage.empty() ? std::string_view("load failed") : std::string_view(ctx.failureMessage));
+    return kExitFailed;
+  }
+  DicomImage& im = ctx.records[0];
+  const Settings settings = Settings::Load();
+  RenderContext rc;
+  rc.log = &log;
+  rc.notifier = &notifier;
+  rc.pitch = DisplayPitch{settings.dotPitchX, settings.dotPitchY};
+  if (BuildDisplayTables(rc.tables, InstallFolder(), log, &notifier) != TablesResult::kOk) return kExitFailed;
+
+  PaneDisplay pane;
+  pane.pane = 1;
+  pane.canvasWidth = canvasW;
+  pane.canvasHeight = canvasH;
+  pane.frame = frame;
+  switch (mode) {
+    case kFit: SetScaleMode(pane, ScaleMode::kFit, im, rc.pitch); break;
+    case kOneToOne: SetScaleMode(pane, ScaleMode::kOneToOne, im, rc.pitch); break;
+    case kActual: SetScaleMode(pane, ScaleMode::kActualSize, im, rc.pitch); break;
+    case kZoom:
+      if (!EditZoomText(pane, zoomText, im, rc.pitch))
+        return usage("--zoom needs a factor of at least 0.05 whose bitmap stays within 1 GiB");
+      break;
+  }
+  if (rotateLeft) SetRotateLeft(pane, true, ParseRotationAngle(*rotateLeft));
+  if (rotateRight) SetRotateRight(pane, true, ParseRotationAngle(*rotateRight));
+  SetFlipHorizontal(pane, flipH);
+  SetFlipVertical(pane, flipV);
+  // The pane's geometry is that of its conversion.
+  const ConvertResult result = ConvertToDisplay(rc, pane, im);
+  if (result != ConvertResult::kDrawn) {
+    std::cerr << "velmo-cli: nothing to draw (no pixel data for this frame, or the image does not fit the canvas)\n";
+    return kExitFailed;
+  }
+  pane.frame = std::clamp(frame, 1, im.Frames());
+  const MeasureContext mc = MakeMeasureContext(pane, im, &notifier);
+
+  PaneMeasurements m;
+  bool failed = false;
+  auto stroke = [&](MeasurementTool tool, MeasurePoint a, MeasurePoint b) {
+    if (!m.Press(tool, a, mc)) return false;
+    m.Move(b, mc);
+    m.Release(b, mc);
+    return true;
+  };
+  auto lastOf = [](auto& set) -> auto& {
+    // The slot written last by a finished stroke is the highest existing one that
+    // was free before: with strokes only, slots fill from 0 up.
+    int i = kMeasureCapacity - 1;
+    while (i > 0 && !set[i].exists) --i;
+    return set[i];
+  };
+  for (const Step& s : steps) {
+    const auto& v = s.v;
+    if (s.kind == "distance") {
+      if (!stroke(MeasurementTool::kDistance, {v[0], v[1]}, {v[2], v[3]})) { failed = true; continue; }
+      std::cout << "distance\t" << OutText(lastOf(m.distances).text.view()) << '\n';
+    } else if (s.kind == "angle") {
+      if (!stroke(MeasurementTool::kAngle, {v[0], v[1]}, {v[2], v[3]}) ||
+          !stroke(MeasurementTool::kAngle, {v[4], v[5]}, {v[6], v[7]})) { failed = true; continue; }
+      std::cout << "angle\t" << OutText(lastOf(m.angles).text.view()) << '\n';
+    } else if (s.kind == "pixel") {
+      if (!stroke(MeasurementTool::kPixelValue, {v[0], v[1]}, {v[0], v[1]})) { failed = true; continue; }
+      std::cout << "pixel\t" << OutText(lastOf(m.probes).text.view()) << '\n';
+    } else if (s.kind == "roi-ellipse" || s.kind == "roi-rect") {
+      const bool ellipse = s.kind == "roi-ellipse";
+      if (!stroke(ellipse ? MeasurementTool::kRoiCircle : MeasurementTool::kRoiBox, {v[0], v[1]}, {v[2], v[3]})) {
+        failed = true;
+        continue;
+      }
+      PrintRoi(s.kind.c_str(), lastOf(ellipse ? m.circles : m.boxes));
+    } else if (s.kind == "ctr" || s.kind == "drag") {
+      if (s.kind == "ctr") {
+        m.ratio = {};
+        m.RatioToolOn(mc);
+      } else {
+        stroke(MeasurementTool::kRatio, {v[0], v[1]}, {v[2], v[3]});
+      }
+      // The texts are printed after the last drag of this ratio.
+      const bool lastOfRatio = &s == &steps.back() || (&s + 1)->kind != "drag";
+      if (lastOfRatio) {
+        std::cout << "ctr\t" << OutText(m.ratio.ratioText.view()) << '\n';
+        std::cout << "ctr\t" << OutText(m.ratio.sizeText.view()) << '\n';
+      }
+    }
+  }
+  return failed ? kExitFailed : kExitOk;
+}
+
+}  // namespace velmo::cli
