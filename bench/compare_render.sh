@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
-# compare_render.sh [-n REPEATS] [-s SIZE] [FILE...]
+# compare_render.sh [-n REPEATS] [-s SIZE] [-f png|bmp] [FILE...]
 # Renders each file with `velmo-cli render` and with DCMTK's dcm2pnm at the same
 # window (the one velmo-cli reports for the file) and the same output size (SIZE
-# pixels on the longer side, PNG), REPEATS times each, and prints the whole-process
-# times and their ratio. Without files, a few images of the public corpus are used.
+# pixels on the longer side; PNG, or 8-bit BMP with -f bmp), REPEATS times each, and
+# prints the whole-process times and their ratio. Without files, a few images of the
+# public corpus are used.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repeats=20
 size=512
-while getopts "n:s:" opt; do
+format=png
+while getopts "n:s:f:" opt; do
   case $opt in
     n) repeats=$OPTARG ;;
     s) size=$OPTARG ;;
-    *) echo "usage: $0 [-n REPEATS] [-s SIZE] [FILE...]" >&2; exit 2 ;;
+    f) format=$OPTARG ;;
+    *) echo "usage: $0 [-n REPEATS] [-s SIZE] [-f png|bmp] [FILE...]" >&2; exit 2 ;;
   esac
 done
 shift $((OPTIND - 1))
@@ -27,6 +30,11 @@ if [ $# -eq 0 ]; then
   done
   [ $# -gt 0 ] || { echo "no files given and the corpus is not at $corpus" >&2; exit 2; }
 fi
+case $format in
+  png) dformat=+on ;;
+  bmp) dformat=+obp ;;
+  *) echo "format must be png or bmp" >&2; exit 2 ;;
+esac
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -42,19 +50,19 @@ for f in "$@"; do
   # Grey images get the same window in both tools; colour images are shown as they are.
   if [ "$colour" = 0 ]; then dwin=(+Ww "$level" "$width"); vwin=(--level "$level" --width "$width"); else dwin=(); vwin=(); fi
   # A file either tool cannot render is reported and left out of the totals.
-  if ! "$cli" render "$f" -o "$tmp/v.png" --canvas "${size}x${size}" "${vwin[@]}" >/dev/null 2>&1; then
+  if ! "$cli" render "$f" -o "$tmp/v.$format" --canvas "${size}x${size}" "${vwin[@]}" >/dev/null 2>&1; then
     printf '%-40s velmo-cli failed\n' "$(basename "$f")"; continue
   fi
-  if ! dcm2pnm --quiet +on "${dwin[@]}" +Sxv "$size" "$f" "$tmp/d.png" >/dev/null 2>&1; then
+  if ! dcm2pnm --quiet "$dformat" "${dwin[@]}" +Sxv "$size" "$f" "$tmp/d.$format" >/dev/null 2>&1; then
     printf '%-40s dcm2pnm failed\n' "$(basename "$f")"; continue
   fi
   t0=$(now)
   for ((i = 0; i < repeats; i++)); do
-    "$cli" render "$f" -o "$tmp/v.png" --canvas "${size}x${size}" "${vwin[@]}" >/dev/null 2>&1
+    "$cli" render "$f" -o "$tmp/v.$format" --canvas "${size}x${size}" "${vwin[@]}" >/dev/null 2>&1
   done
   t1=$(now)
   for ((i = 0; i < repeats; i++)); do
-    dcm2pnm --quiet +on "${dwin[@]}" +Sxv "$size" "$f" "$tmp/d.png" >/dev/null 2>&1
+    dcm2pnm --quiet "$dformat" "${dwin[@]}" +Sxv "$size" "$f" "$tmp/d.$format" >/dev/null 2>&1
   done
   t2=$(now)
   v=$(((t1 - t0) / 1000000)); d=$(((t2 - t1) / 1000000))
