@@ -16,6 +16,8 @@
 
 #include "browser/list_reader.h"
 #include "base/log.h"
+#include "base/numbers.h"
+#include "base/text.h"
 #include "support/dicom_writer.h"
 #include "support/test_util.h"
 
@@ -187,5 +189,17 @@ void BM_ListEntryReader_CtFolderLogged(benchmark::State& state) {
   ReadFolder(state, log);
 }
 BENCHMARK(BM_ListEntryReader_CtFolderLogged)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One log line as the list reader writes it (level 1, a path in the message).
+void BM_LogWriteLine(benchmark::State& state) {
+  static velmo::test::TempDir install;
+  velmo::test::MakeInstallation(install.path(), "[詳細]\nLogLevel=1\nLogFileCount=1\n");
+  velmo::RotateLogs(install.path() + "/");
+  const velmo::Log log(install.path() + "/");
+  const std::string message = velmo::Format(SJ("画像ファイル（%s）を読み出しました。"), "/data/study/CT00001.dcm");
+  for (auto _ : state) log.Write(message, velmo::kLogNormal, 1);
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_LogWriteLine);
 
 }  // namespace
