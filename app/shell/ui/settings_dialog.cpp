@@ -16,6 +16,7 @@
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/numbers.h"
 #include "base/text.h"
@@ -188,7 +189,8 @@ SettingsDialog::SettingsDialog(const Settings& current, std::string iniPath, QWi
     form->addRow("LogFileCount", edit(w, U("詳細/LogFileCount"), Format("%d", current.logFileCount)));
     form->addRow("DotPitchX", edit(w, U("詳細/DotPitchX"), Format("%g", current.dotPitchX)));
     form->addRow("DotPitchY", edit(w, U("詳細/DotPitchY"), Format("%g", current.dotPitchY)));
-    form->addRow(U("画像一覧の最大数"), edit(w, U("リスト/最大数"), Format("%d", current.listCapacity)));
+    // The file table is allocated at start-up, so a new capacity counts from the next start.
+    form->addRow(U("画像一覧の最大数 (次回の起動から)"), edit(w, U("リスト/最大数"), Format("%d", current.listCapacity)));
   }
 
   saveButton = new QPushButton(U("保存"), this);
@@ -205,6 +207,7 @@ SettingsDialog::SettingsDialog(const Settings& current, std::string iniPath, QWi
   auto* v = new QVBoxLayout(this);
   v->addWidget(pages, 1);
   v->addLayout(buttons);
+  resize(std::max(sizeHint().width(), 500), sizeHint().height());
 }
 
 void SettingsDialog::AddColour(QFormLayout* form, const QString& section, const char* key, uint32_t value) {
