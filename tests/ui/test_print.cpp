@@ -18,6 +18,7 @@
 #include <QToolButton>
 
 #include "base/text.h"
+#include "base/ui/qt_text.h"
 #include "measure/ui/measurement_tool.h"
 #include "shell/ui/message_notifier.h"
 #include "shell/ui/print_preview.h"
@@ -208,6 +209,34 @@ class PrintTest : public QObject {
     QTest::mousePress(left, Qt::LeftButton, Qt::NoModifier, QPoint(50, 50));
     QTest::mouseRelease(left, Qt::LeftButton, Qt::NoModifier, QPoint(120, 50));
     QVERIFY(dlg_->measurementTools->measurements(1).distances[0].exists);
+  }
+
+  void pageSetupRoundTrip_data() {
+    QTest::addColumn<QString>("paper");
+    QTest::addColumn<QString>("orientation");
+    QTest::addColumn<QString>("expectedPaper");
+    QTest::newRow("B5 landscape") << "B5" << QString::fromUtf8("横") << "B5";
+    QTest::newRow("postcard portrait") << QString::fromUtf8("はがき") << QString::fromUtf8("縦") << QString::fromUtf8("はがき");
+    QTest::newRow("unknown paper is A4") << "Letter" << QString::fromUtf8("縦") << "A4";
+  }
+  void pageSetupRoundTrip() {
+    QFETCH(QString, paper);
+    QFETCH(QString, orientation);
+    QFETCH(QString, expectedPaper);
+    PrintSettings in;
+    in.paper = ToSjis(paper);
+    in.orientation = ToSjis(orientation);
+    QPrinter printer(QPrinter::HighResolution);
+    ApplyPageSetup(printer, in);
+    printer.setPageMargins(QMarginsF(10, 15, 12.5, 20), QPageLayout::Millimeter);  // as a page setup dialog would
+    PrintSettings out;
+    ReadPageSetup(printer, &out);
+    QCOMPARE(QString::fromStdString(Utf8FromSjis(out.paper)), expectedPaper);
+    QCOMPARE(QString::fromStdString(Utf8FromSjis(out.orientation)), orientation);
+    QCOMPARE(out.marginLeft, 1000);
+    QCOMPARE(out.marginTop, 1500);
+    QCOMPARE(out.marginRight, 1250);
+    QCOMPARE(out.marginBottom, 2000);
   }
 
   void batchPrintsTheListInOrder() {

@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "base/log.h"
 #include "base/numbers.h"
@@ -419,12 +420,17 @@ int PrintPdfBatch(MainDialog& main, const QString& outPdf, const QString& layout
   main.SetListLevel(3);  // one row per image, in list order
   StudyTree& tree = main.studyTree();
   const int count = std::min(tree.RowCount(), std::min(layout.Count(), kPrintFrames));
+  if (tree.RowCount() > count)
+    std::fprintf(stderr, "velmo: %d images, the layout holds %d; the rest are not printed\n", tree.RowCount(), count);
   main.SetActivePane(1);
+  bool any = false;
   for (int row = 0; row < count; ++row) {
     main.ShowEntry(1, tree.EntryOfRow(row));
     main.leftPane->repaint();
     frames[row] = main.Snapshot(1).copy();
+    any |= !frames[row].isNull();
   }
+  if (!any) return 1;  // like the preview: no page without a picture
   QPrinter printer(QPrinter::HighResolution);
   printer.setOutputFormat(QPrinter::PdfFormat);
   printer.setOutputFileName(outPdf);

@@ -111,7 +111,8 @@ class PrintTool : public QObject {
 // the list's images one by one in the left pane, puts their snapshots in list order
 // into the frames of the layout (`layoutName` "" for the saved "コマ数"), and prints
 // the page to OUT.pdf with the saved "印刷" settings. Returns the exit status: 0
-// printed, 1 nothing printed, 2 an unknown layout.
+// printed, 1 nothing printed (no image, or the printable area is empty), 2 an unknown
+// layout.
 int PrintPdfBatch(MainDialog& main, const QString& outPdf, const QString& layoutName);
 
 }  // namespace velmo::ui
