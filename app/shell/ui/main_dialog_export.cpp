@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QEvent>
+#include <QGroupBox>
+#include <QLayout>
 
 #include "base/install.h"
 #include "base/log.h"
@@ -69,7 +71,10 @@ void MainDialog::ReloadSettings() {
                                   ColorFromBgr(settings_.ctrColor), ColorFromBgr(settings_.pixelValueColor),
                                   ColorFromBgr(settings_.roiCircleColor), ColorFromBgr(settings_.roiBoxColor)});
   if (externalPrograms) externalPrograms->Apply(settings_);
-  LayOut();  // program buttons may have appeared or gone
+  // Program buttons may have appeared or gone: their group takes its new size first.
+  for (QGroupBox* g : toolGroups)
+    if (g && g->layout()) g->layout()->activate();
+  LayOut();
   RepaintPane(0, true);
 }
 
