@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPrinter>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
@@ -80,7 +81,7 @@ class PrintTest : public QObject {
 
   std::unique_ptr<Installation> inst_;
   std::unique_ptr<MainDialog> dlg_;
-  PrintPreview* preview_ = nullptr;
+  QPointer<PrintPreview> preview_;  // a successful print closes and deletes it
   QString pdf_;
 
   void ToPdf() {
