@@ -65,6 +65,8 @@ class MeasurementToolController : public QObject {
   void ClearRightPaneForVolumeView() { ClearPane(2); }
   // Deletes the selected measurements of the active pane (the Delete key).
   void DeleteSelected();
+  // The colours of "色設定" changed (the settings were saved); the next paint uses them.
+  void SetColours(const MeasurementColours& colours) { colours_ = colours; }
   // Draws the measurements of a pane on its composed canvas (device pixels).
   void Draw(int pane, QPainter& painter);
 

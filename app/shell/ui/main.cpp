@@ -1,7 +1,11 @@
 // velmo [--screenshot OUT.png] [PATH...]
+// velmo --print-pdf OUT.pdf [--layout CxR] PATH...
 //
 // With --screenshot the window starts, takes in the paths, waits until the lists are
 // built and both panes are painted, saves a picture of the main window and exits 0.
+// With --print-pdf it starts the same way, puts the images of the list in order into
+// the frames of the layout (default: the saved "コマ数"), prints that page with the
+// saved "印刷" settings to OUT.pdf and exits (0 printed, 1 nothing printed).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QStringList>
@@ -11,36 +15,46 @@
 #include <vector>
 
 #include "base/install.h"
+#include "base/ui/qt_text.h"
+#include "shell/print_layout.h"
 #include "shell/ui/fonts.h"
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/message_notifier.h"
+#include "shell/ui/print_preview.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   velmo::SetInstallFolder(velmo::ResolveInstallFolder(argc > 0 ? argv[0] : nullptr));
   velmo::ui::InstallJapaneseFonts();
 
-  QString screenshot;
+  QString screenshot, printPdf, layout;
   std::vector<std::string> paths;
   const QStringList args = app.arguments();
   for (int i = 1; i < args.size(); ++i) {
-    if (args[i] == "--screenshot") {
+    if (args[i] == "--screenshot" || args[i] == "--print-pdf" || args[i] == "--layout") {
       if (i + 1 >= args.size()) {
-        std::fprintf(stderr, "usage: velmo [--screenshot OUT.png] [PATH...]\n");
+        std::fprintf(stderr,
+                     "usage: velmo [--screenshot OUT.png] [PATH...]\n"
+                     "       velmo --print-pdf OUT.pdf [--layout CxR] PATH...\n");
         return 2;
       }
-      screenshot = args[++i];
+      QString& target = args[i] == "--screenshot" ? screenshot : args[i] == "--print-pdf" ? printPdf : layout;
+      target = args[++i];
       continue;
     }
     paths.push_back(args[i].toStdString());
   }
+  if (!layout.isEmpty() && velmo::LayoutIndex(velmo::ui::ToSjis(layout)) < 0) {
+    std::fprintf(stderr, "velmo: unknown layout %s (one of 1x1 .. 4x3, columns x rows)\n", qPrintable(layout));
+    return 2;
+  }
 
   velmo::ui::MainDialog window(paths);
   if (!window.initialised()) return 1;  // start-up failed and said why
-  if (!screenshot.isEmpty())
-    static_cast<velmo::ui::MessageNotifier&>(window.notifier()).SetUnattended(true);
+  const bool batch = !screenshot.isEmpty() || !printPdf.isEmpty();
+  if (batch) static_cast<velmo::ui::MessageNotifier&>(window.notifier()).SetUnattended(true);
   window.show();
-  if (screenshot.isEmpty()) return app.exec();
+  if (!batch) return app.exec();
 
   // Wait for the start-up intake (lists built, first entry shown), then let both
   // panes paint and take the picture.
@@ -55,9 +69,13 @@ int main(int argc, char** argv) {
     if (timedOut) std::fprintf(stderr, "velmo: the start-up intake did not finish; taking the picture anyway\n");
     window.repaint();  // both panes paint now
     QApplication::processEvents();
+    if (!printPdf.isEmpty()) {
+      status = velmo::ui::PrintPdfBatch(window, printPdf, layout);
+      if (status != 0) std::fprintf(stderr, "velmo: nothing printed to %s\n", qPrintable(printPdf));
+    }
     // Light compression (zlib level 1): the picture is written in a few milliseconds
     // instead of a tenth of a second at the default level, and is only a little larger.
-    if (!window.grab().save(screenshot, nullptr, 80)) {
+    if (!screenshot.isEmpty() && !window.grab().save(screenshot, nullptr, 80)) {
       std::fprintf(stderr, "velmo: cannot write %s\n", qPrintable(screenshot));
       status = 1;
     }

@@ -11,6 +11,8 @@
 //   SetUpWindowLevelControls() - window/level and presets    (main_dialog_window_level.cpp)
 //   SetUpCineControls()        - CINE playback               (main_dialog_cine.cpp)
 //   SetUpMeasurementTools()    - measurement tools           (main_dialog_measure.cpp)
+//   SetUpExportAndPrint()      - export, printing, external programs and the settings
+//                                dialog                        (main_dialog_export.cpp)
 #include <QImage>
 #include <QMainWindow>
 #include <QPoint>
@@ -424,6 +426,21 @@ class MainDialog : public QMainWindow {
 
  private:
   void SetUpMeasurementTools();
+
+  // ---- export, printing, external programs, settings dialog (main_dialog_export.cpp) ----
+ public:
+  class ExportTool* exportTool = nullptr;                    // buttons 1118..1121
+  class PrintTool* printTool = nullptr;                      // button 1122 and the print preview
+  class ExternalProgramButtons* externalPrograms = nullptr;  // buttons 1114..1117
+  // The settings dialog (132) of the menu item "設定"; after "保存" the settings are
+  // read again (ReloadSettings).
+  void OpenSettingsDialog();
+  // Reads Velmo.ini again and applies it: colours, monitor pitch, zoom method, person
+  // name order, log level, program buttons; both panes are converted again.
+  void ReloadSettings();
+
+ private:
+  void SetUpExportAndPrint();
 };
 
 }  // namespace velmo::ui
