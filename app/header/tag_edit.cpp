@@ -20,7 +20,6 @@
 
 namespace velmo {
 
-void (*g_tagEditBeforeRename)(const std::string& temporaryPath) = nullptr;
 
 using layout::Get16;
 using layout::Get32;
@@ -181,7 +180,7 @@ std::string BackupFolder(const TagWriteEnv& env) {
   return "";
 }
 
-std::string TimeStamp() {
+std::string LocalTimeStamp() {
   struct timeval tv {};
   gettimeofday(&tv, nullptr);
   struct tm t {};
@@ -190,6 +189,13 @@ std::string TimeStamp() {
   return Format("%04d%02d%02d%02d%02d%02d%03d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
                 t.tm_sec, static_cast<int>(tv.tv_usec / 1000));
 }
+
+}  // namespace
+
+void (*g_tagEditBeforeRename)(const std::string& temporaryPath) = nullptr;
+std::string (*g_tagEditTimeStamp)() = LocalTimeStamp;
+
+namespace {
 
 enum class Operation { kAdd, kEdit, kDelete };
 
@@ -209,7 +215,7 @@ std::string BackupBaseName(const std::string& path, Operation op, const TagChang
     case Operation::kEdit: part = "_Edit" + c.groupText + c.elementText; break;
     case Operation::kDelete: part = "_Del" + c.groupText + c.elementText; break;
   }
-  return stem + part + "_" + TimeStamp();
+  return stem + part + "_" + g_tagEditTimeStamp();
 }
 
 // Writes the backup under a name no other file has ("_1", "_2", ... before the

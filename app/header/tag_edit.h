@@ -99,5 +99,7 @@ bool ReplaceFileContents(const std::string& path, const uint8_t* bytes, size_t s
 // Called between the flushed temporary file and the rename (tests kill the process
 // there). Null normally.
 extern void (*g_tagEditBeforeRename)(const std::string& temporaryPath);
+// Gives the time part of backup names ("YYYYMMDDhhmmssmmm", local time); tests fix it.
+extern std::string (*g_tagEditTimeStamp)();
 
 }  // namespace velmo
