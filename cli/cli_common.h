@@ -32,5 +32,7 @@ void PrintError(std::string_view sjisMessage);
 int RunInfo(const std::vector<std::string>& args);
 int RunRender(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);
+// edit, add or delete (the command name decides).
+int RunEdit(const std::string& command, const std::vector<std::string>& args);
 
 }  // namespace velmo::cli
