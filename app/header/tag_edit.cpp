@@ -248,11 +248,14 @@ std::string WriteBackup(const std::string& folder, const std::string& base, cons
   return "";
 }
 
-// The writer's own reading of the file: the whole file into `out`.
+// The writer's own reading of the file: the whole file into `out`. A file that is
+// not a regular file of `size` bytes once opened (replaced, grown or shrunk since it
+// was looked at) is not read, so a partial image is never written back.
 bool ReadAll(const std::string& path, uint64_t size, std::vector<uint8_t>* out) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
-  bool ok = true;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) == size;
   try {
     out->resize(size);
   } catch (const std::exception&) {
@@ -265,6 +268,8 @@ bool ReadAll(const std::string& path, uint64_t size, std::vector<uint8_t>* out) 
     if (n <= 0) ok = false;
     else got += static_cast<size_t>(n);
   }
+  uint8_t more = 0;
+  if (ok && read(fd, &more, 1) != 0) ok = false;
   close(fd);
   return ok;
 }
@@ -284,7 +289,9 @@ bool ReplaceFileContents(const std::string& path, const uint8_t* bytes, size_t s
     return false;
   }
   const std::string folder = FolderOf(real);
-  std::string temp = folder + "/." + real.substr(folder.size() + (folder == "/" ? 0 : 1)) + ".XXXXXX";
+  // ".<name>.XXXXXX", the name cut so the whole stays within the file-name limit.
+  const std::string name = real.substr(folder.size() + (folder == "/" ? 0 : 1));
+  std::string temp = folder + "/." + name.substr(0, 200) + ".XXXXXX";
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
     *error = SystemError(errno);
