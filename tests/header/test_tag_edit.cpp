@@ -268,6 +268,10 @@ TEST(TagWriters, RefusedChangesLeaveFileAndBackupsAlone) {
   w.BeginItem(true).EndItem();  // no sequence delimiter follows
   const Bytes noDelimiter = MakeFile("1.2.840.10008.1.2.1", w.bytes());
   const Bytes plain = SampleFile("1.2.840.10008.1.2.1", 1);
+  DicomWriter cut(1);
+  cut.Text(0x0008, 0x0018, "UI", "1.2.3.4");
+  cut.Header(0x0010, 0x4000, "LT", 5000).Raw(std::string(100, 'x'));
+  const Bytes tooLong = MakeFile("1.2.840.10008.1.2.1", cut.bytes());
   const Bytes deflated = MakeFile("1.2.840.10008.1.2.1.99", Bytes{0x78, 0x9c, 0x03, 0x00});
   DicomWriter dir(1);
   dir.U16(0x0004, 0x1200, 0, "UL");
@@ -279,7 +283,8 @@ TEST(TagWriters, RefusedChangesLeaveFileAndBackupsAlone) {
     Op op;
     TagChange change;
   } rows[] = {
-      {"delete an element that is only inside a sequence", &plain, kDelete, Change(0x0008, 0x1150, "UI", "")},
+      {"delete an element that is only inside a sequence", &noDelimiter, kDelete, Change(0x0008, 0x1150, "UI", "")},
+      {"delete an element longer than the file", &tooLong, kDelete, Change(0x0010, 0x4000, "LT", "")},
       {"delete an absent element", &plain, kDelete, Change(0x0010, 0x4000, "LT", "")},
       {"delete without the sequence delimiter", &noDelimiter, kDelete, Change(0x0008, 0x1199, "SQ", "")},
       {"edit a sequence", &noDelimiter, kEdit, Change(0x0008, 0x1140, "SQ", "x")},
