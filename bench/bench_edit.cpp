@@ -108,7 +108,7 @@ void BM_EditSeries(benchmark::State& state) {
   }
   state.counters["files/s"] = benchmark::Counter(kFiles, benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_EditSeries)->Unit(benchmark::kMillisecond)->Iterations(4);
+BENCHMARK(BM_EditSeries)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
 
 // The rewrite alone: read each file and run the rewrite library in memory.
 void BM_RewriteInMemory(benchmark::State& state) {
@@ -162,7 +162,7 @@ void BM_WriteSeries(benchmark::State& state) {
   }
   std::filesystem::remove_all(folder);
 }
-BENCHMARK(BM_WriteSeries)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_WriteSeries)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // The re-read alone.
 void BM_RereadSeries(benchmark::State& state) {
