@@ -32,23 +32,6 @@ int Refuse(const std::string& sjisMessage) {
   return kExitFailed;
 }
 
-bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-// Two characters as one byte; reading stops at the first character that is not a
-// hexadecimal digit.
-uint8_t HexByte(const std::string& text, size_t at) {
-  unsigned v = 0;
-  for (size_t i = at; i < at + 2 && i < text.size() && IsHex(text[i]); ++i)
-    v = v * 16 + static_cast<unsigned>(text[i] <= '9' ? text[i] - '0' : (text[i] | 0x20) - 'a' + 10);
-  return static_cast<uint8_t>(v);
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 // The VR and value length of the top-level element in an explicit-VR file ("" when
 // the file is implicit or lacks the element).
 std::string VrInFile(const std::string& path, uint16_t group, uint16_t element, uint32_t* length) {
@@ -93,40 +76,35 @@ int RunEdit(const std::string& command, const std::vector<std::string>& args) {
       files.push_back(a);
     }
   }
+  for (char& c : vr)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   const bool isDelete = command == "delete", isAdd = command == "add";
   if (files.empty() || !haveTag || values.size() > 3 || (isDelete && (!values.empty() || haveVr)))
     return Usage(command.c_str());
 
-  // The tag as the add dialog reads it: four characters each, two per byte.
+  // The tag (and for add the VR) as the add dialog reads them.
   const size_t comma = tag.find(',');
-  const std::string groupText = Upper(tag.substr(0, comma));
-  const std::string elementText = comma == std::string::npos ? "" : Upper(tag.substr(comma + 1));
-  if (groupText.size() != 4) return Refuse(SJ("ｸﾞﾙｰﾌﾟ が入力されていません"));
-  if (elementText.size() != 4) return Refuse(SJ("ｴﾚﾒﾝﾄ が入力されていません"));
+  const std::string groupText = tag.substr(0, comma);
+  const std::string elementText = comma == std::string::npos ? "" : tag.substr(comma + 1);
   TagChange change;
-  change.groupHigh = HexByte(groupText, 0);
-  change.groupLow = HexByte(groupText, 2);
-  change.elementHigh = HexByte(elementText, 0);
-  change.elementLow = HexByte(elementText, 2);
-  change.groupText = groupText;
-  change.elementText = elementText;
+  const std::string refusal =
+      isAdd ? ReadTagTexts(groupText, elementText, vr, &change) : ReadTagTexts(groupText, elementText, &change);
+  if (!refusal.empty()) return Refuse(refusal);
 
   if (!isDelete) {
     if (command == "edit") {
-      if (change.groupLow % 2) return Refuse(SJ("プライベートタグは編集できません"));
+      // The file's own VR and value count stand in for the header list's row.
       uint32_t length = 0;
       const std::string inFile = VrInFile(files[0], change.group(), change.element(), &length);
       if (!haveVr) vr = inFile;
-      if (!vr.empty() && (vr.find("OB") != std::string::npos || vr.find("OW") != std::string::npos ||
-                          vr.find("SQ") != std::string::npos))
-        return Refuse(SJ("値表現(VR)が OB、OW、SQ は編集できません"));
-      const uint32_t size = NumericVrSize(vr);
-      if (size && inFile == vr && length / size >= 2)
-        return Refuse(SJ("値表現(VR)が SS、US、SL、UL、FL、FD かつ 値複数度(VM)が 1 以上は編集できません"));
+      const uint32_t size = NumericVrSize(inFile);
+      const std::string vm = size && inFile == vr ? std::to_string(length / size) : "1";
+      const std::string why = EditRefusal(change.groupText, vr, vm);
+      if (!why.empty()) return Refuse(why);
     }
     if (vr.size() != 2) {
       PrintError(SJ("値表現(VR) が入力されていません"));
-      if (!isAdd) std::cerr << "velmo-cli: give --vr for files without a VR for this tag\n";
+      std::cerr << "velmo-cli: give --vr for files without a VR for this tag\n";
       return kExitUsage;
     }
     std::string boxes[3];
@@ -138,7 +116,7 @@ int RunEdit(const std::string& command, const std::vector<std::string>& args) {
         return kExitUsage;
       }
     }
-    if (!EncodeTagValue(Upper(vr), boxes, &change)) {
+    if (!EncodeTagValue(vr, boxes, &change)) {
       std::cerr << "velmo-cli: the encoded value is longer than " << kMaxEncodedValue << " bytes\n";
       return kExitUsage;
     }

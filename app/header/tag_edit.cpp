@@ -14,6 +14,7 @@
 
 #include "base/numbers.h"
 #include "base/text.h"
+#include "browser/study_tree.h"
 #include "dicom/read_dicom.h"
 #include "rewrite/corvel.h"
 #include "rewrite/file_layout.h"
@@ -112,6 +113,102 @@ bool EncodeTagValue(std::string_view vr, const std::string boxes[3], TagChange* 
   change->value = std::move(value);
   change->valueLength = static_cast<uint32_t>(change->value.size());
   return true;
+}
+
+// ---------------------------------------------------------------- command checks
+
+namespace {
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+// Two characters as one byte, read up to the first character that is not a hexadecimal digit.
+uint8_t HexByte(std::string_view text, size_t at) {
+  unsigned v = 0;
+  for (size_t i = at; i < at + 2 && i < text.size() && IsHexDigit(text[i]); ++i)
+    v = v * 16 + static_cast<unsigned>(text[i] <= '9' ? text[i] - '0' : (text[i] | 0x20) - 'a' + 10);
+  return static_cast<uint8_t>(v);
+}
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+}  // namespace
+
+std::string EditRefusal(std::string_view groupText, std::string_view vrText, std::string_view vmText) {
+  if (groupText.size() >= 2 && HexByte(groupText, groupText.size() - 2) % 2) return SJ("プライベートタグは編集できません");
+  auto has = [&](const char* code) { return vrText.find(code) != std::string_view::npos; };
+  if (has("OB") || has("OW") || has("SQ")) return SJ("値表現(VR)が OB、OW、SQ は編集できません");
+  if ((has("SS") || has("US") || has("SL") || has("UL") || has("FL") || has("FD")) && ParseDouble(vmText) >= 2)
+    return SJ("値表現(VR)が SS、US、SL、UL、FL、FD かつ 値複数度(VM)が 1 以上は編集できません");
+  return "";
+}
+
+std::string ReadTagTexts(std::string_view groupText, std::string_view elementText, std::string_view vrText,
+                         TagChange* change) {
+  if (groupText.size() != 4) return SJ("ｸﾞﾙｰﾌﾟ が入力されていません");
+  if (elementText.size() != 4) return SJ("ｴﾚﾒﾝﾄ が入力されていません");
+  if (vrText.size() != 2) return SJ("値表現(VR) が入力されていません");
+  return ReadTagTexts(groupText, elementText, change);
+}
+
+std::string ReadTagTexts(std::string_view groupText, std::string_view elementText, TagChange* change) {
+  if (groupText.size() != 4) return SJ("ｸﾞﾙｰﾌﾟ が入力されていません");
+  if (elementText.size() != 4) return SJ("ｴﾚﾒﾝﾄ が入力されていません");
+  change->groupHigh = HexByte(groupText, 0);
+  change->groupLow = HexByte(groupText, 2);
+  change->elementHigh = HexByte(elementText, 0);
+  change->elementLow = HexByte(elementText, 2);
+  change->groupText = Upper(groupText);
+  change->elementText = Upper(elementText);
+  return "";
+}
+
+std::vector<int32_t> ImagesInScope(const StudyTree& tree, int level, int32_t entry) {
+  for (const PatientNode& patient : tree.patients()) {
+    for (const StudyNode& study : patient.studies) {
+      for (const SeriesNode& series : study.series) {
+        if (std::find(series.images.begin(), series.images.end(), entry) == series.images.end()) continue;
+        std::vector<int32_t> out;
+        if (level >= 3) {
+          out.push_back(entry);
+        } else if (level == 2) {
+          out = series.images;
+        } else {
+          for (const StudyNode& st : patient.studies) {
+            if (level == 1 && &st != &study) continue;
+            for (const SeriesNode& se : st.series) out.insert(out.end(), se.images.begin(), se.images.end());
+          }
+        }
+        return out;
+      }
+    }
+  }
+  return {};
+}
+
+namespace {
+const std::string& ScopeWord(int level) {
+  switch (level) {
+    case 0: return SJ("患者ID単位で");
+    case 1: return SJ("検査単位で");
+    case 2: return SJ("シリーズ単位で");
+    default: return SJ("画像単位で");
+  }
+}
+}  // namespace
+
+const std::string& ScopeQuestion(int level) {
+  switch (level) {
+    case 0: return SJ("患者ID単位で情報を書き換えますか？");
+    case 1: return SJ("検査単位で情報を書き換えますか？");
+    case 2: return SJ("シリーズ単位で情報を書き換えますか？");
+    default: return SJ("画像単位で情報を書き換えますか？");
+  }
+}
+
+std::string DeleteQuestion(int level, std::string_view groupText, std::string_view elementText,
+                           std::string_view name) {
+  return Format(SJ("%s ﾀｸﾞの (%s,%s) %s を削除しますか？"), ScopeWord(level), groupText, elementText, name);
 }
 
 // ---------------------------------------------------------------- logging

@@ -18,6 +18,8 @@
 
 namespace velmo {
 
+class StudyTree;
+
 // One prepared change: the tag, the VR, the encoded value and, for backup names,
 // the group and element texts as the header list shows them (upper case).
 struct TagChange {
@@ -54,6 +56,35 @@ std::string SjisToIso2022(std::string_view sjis, Iso2022Form form);
 // padding byte (NUL for UI, a space otherwise). False when the encoded value is
 // longer than kMaxEncodedValue (the change is then not made).
 bool EncodeTagValue(std::string_view vr, const std::string boxes[3], TagChange* change);
+
+// --- the commands around the writers ---
+
+// The edit command's refusal for the selected row (group text as shown, the row's VR
+// and VM texts), or "" when the element may be edited: private groups (odd last two
+// hexadecimal digits), VRs containing OB, OW or SQ, and numeric VRs whose VM text
+// reads as 2 or more. Messages are shown with the caption "情報".
+std::string EditRefusal(std::string_view groupText, std::string_view vrText, std::string_view vmText);
+
+// The add dialog's input checks (group and element exactly 4 characters, VR exactly
+// 2), or "" when the input passes; then change->SetTag-like fields are filled from
+// the texts, two characters per byte, each byte read up to the first character that
+// is not a hexadecimal digit. Messages are shown with the caption "警告".
+std::string ReadTagTexts(std::string_view groupText, std::string_view elementText, std::string_view vrText,
+                         TagChange* change);
+// The same without a VR (edit and delete take the element's own).
+std::string ReadTagTexts(std::string_view groupText, std::string_view elementText, TagChange* change);
+
+// The file-table entries a change applies to, in list order: the image `entry`
+// (level 3), its series (2), every series of its study (1) or every study of its
+// patient (0). Empty when the tree does not hold the entry.
+std::vector<int32_t> ImagesInScope(const StudyTree& tree, int level, int32_t entry);
+
+// The scope question of the add and edit commands for a list level (0 patient,
+// 1 study, 2 series, 3 image), and the delete question with the scope word, the
+// selected group and element texts and the element's name.
+const std::string& ScopeQuestion(int level);
+std::string DeleteQuestion(int level, std::string_view groupText, std::string_view elementText,
+                           std::string_view name);
 
 // Where the writers log, ask and keep backups.
 struct TagWriteEnv {

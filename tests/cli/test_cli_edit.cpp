@@ -60,7 +60,7 @@ TEST(CliEdit, LinesAndExitStatusPerCommand) {
       {"edit " + qa + " --tag 0028,0010 --value 4", 1, "", "値複数度(VM)が 1 以上は編集できません"},
       {"add " + qa + " --tag 10,0010 --vr PN --value X", 1, "", "ｸﾞﾙｰﾌﾟ が入力されていません"},
       {"add " + qa + " --tag 0010,010 --vr PN --value X", 1, "", "ｴﾚﾒﾝﾄ が入力されていません"},
-      {"add " + qa + " --tag 0010,0010 --vr P --value X", 2, "", "値表現(VR) が入力されていません"},
+      {"add " + qa + " --tag 0010,0010 --vr P --value X", 1, "", "値表現(VR) が入力されていません"},
       {"delete " + qa + " --tag 0010,0010 --value X", 2, "", "usage"},
       {"edit --tag 0010,0010 --value X", 2, "", "usage"},
   };

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <regex>
 
+#include "browser/study_tree.h"
+#include "browser/test_intake_files.h"
 #include "test_tag_edit_fixture.h"
 
 namespace velmo::test {
@@ -69,6 +71,78 @@ TEST(TagValueEncoding, BoxesBecomeTheBytesOfTheElement) {
   EXPECT_FALSE(EncodeTagValue("LT", tooLong, &change));
   const std::string justFits[3] = {std::string(kMaxEncodedValue, 'a'), "", ""};
   EXPECT_TRUE(EncodeTagValue("LT", justFits, &change));
+}
+
+TEST(TagEditCommands, RefusalsAndInputChecks) {
+  struct {
+    const char* group;
+    const char* vr;
+    const char* vm;
+    const char* refusal;  // UTF-8, "" for none
+  } edits[] = {
+      {"0009", "LO", "1", "プライベートタグは編集できません"},
+      {"0029", "UN", "1", "プライベートタグは編集できません"},
+      {"0010", "OB or OW", "1", "値表現(VR)が OB、OW、SQ は編集できません"},
+      {"0008", "SQ", "1", "値表現(VR)が OB、OW、SQ は編集できません"},
+      {"0028", "US", "1", ""},
+      {"0028", "US", "1-n", ""},
+      {"0028", "US", "2", "値表現(VR)が SS、US、SL、UL、FL、FD かつ 値複数度(VM)が 1 以上は編集できません"},
+      {"0018", "FD", "3", "値表現(VR)が SS、US、SL、UL、FL、FD かつ 値複数度(VM)が 1 以上は編集できません"},
+      {"0010", "PN", "2", ""},
+  };
+  for (const auto& e : edits) {
+    EXPECT_EQ(Utf8FromSjis(EditRefusal(e.group, e.vr, e.vm)), e.refusal) << e.group << " " << e.vr << " " << e.vm;
+  }
+  struct {
+    const char *group, *element, *vr, *refusal;
+    uint8_t bytes[4];
+  } adds[] = {
+      {"10", "0010", "PN", "ｸﾞﾙｰﾌﾟ が入力されていません", {}},
+      {"0010", "00100", "PN", "ｴﾚﾒﾝﾄ が入力されていません", {}},
+      {"0010", "0010", "P", "値表現(VR) が入力されていません", {}},
+      {"0010", "1030", "DS", "", {0x00, 0x10, 0x10, 0x30}},
+      {"7fe0", "G010", "OB", "", {0x7F, 0xE0, 0x00, 0x10}},  // a byte is read up to its first non-digit
+  };
+  for (const auto& a : adds) {
+    TagChange c;
+    EXPECT_EQ(Utf8FromSjis(ReadTagTexts(a.group, a.element, a.vr, &c)), a.refusal) << a.group << "," << a.element;
+    if (!*a.refusal) {
+      EXPECT_EQ((std::vector<uint8_t>{c.groupHigh, c.groupLow, c.elementHigh, c.elementLow}),
+                (std::vector<uint8_t>(a.bytes, a.bytes + 4)));
+    }
+  }
+  TagChange c;
+  ASSERT_EQ(ReadTagTexts("7fe0", "0010", "OW", &c), "");
+  EXPECT_EQ(c.groupText + c.elementText, "7FE00010");
+  EXPECT_EQ(Utf8FromSjis(ScopeQuestion(2)), "シリーズ単位で情報を書き換えますか？");
+  EXPECT_EQ(Utf8FromSjis(DeleteQuestion(0, "0010", "0010", SjisFromUtf8("患者名"))),
+            "患者ID単位で ﾀｸﾞの (0010,0010) 患者名 を削除しますか？");
+}
+
+TEST(TagEditCommands, ImagesInScopeFollowTheListLevel) {
+  FileTable t;
+  t.Allocate(20);
+  auto add = [&](const char* patient, const char* study, const char* series, const char* sop) {
+    ListFile f;
+    f.patientId = patient;
+    f.studyUid = study;
+    f.seriesUid = series;
+    f.sopUid = sop;
+    AddRecord(t, f);
+  };
+  add("P1", "S1", "E1", "I0");  // 0
+  add("P1", "S1", "E2", "I1");  // 1
+  add("P2", "S2", "E3", "I2");  // 2
+  add("P1", "S3", "E4", "I3");  // 3
+  add("P1", "S1", "E1", "I4");  // 4
+  StudyTree tree;
+  tree.Build(t);
+  EXPECT_EQ(ImagesInScope(tree, 3, 4), (std::vector<int32_t>{4}));
+  EXPECT_EQ(ImagesInScope(tree, 2, 4), (std::vector<int32_t>{0, 4}));
+  EXPECT_EQ(ImagesInScope(tree, 1, 4), (std::vector<int32_t>{0, 4, 1}));
+  EXPECT_EQ(ImagesInScope(tree, 0, 4), (std::vector<int32_t>{0, 4, 1, 3}));
+  EXPECT_EQ(ImagesInScope(tree, 0, 2), (std::vector<int32_t>{2}));
+  EXPECT_TRUE(ImagesInScope(tree, 0, 9).empty());
 }
 
 // A small image in each encoding the writers handle.
