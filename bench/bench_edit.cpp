@@ -97,8 +97,14 @@ void BM_EditSeries(benchmark::State& state) {
     change.SetTag(0x0010, 0x0010);
     const std::string boxes[3] = {round++ % 2 ? "SATO JIRO" : "YAMADA TAROU", "", ""};
     velmo::EncodeTagValue("PN", boxes, &change);
+    if (state.range(0) == 0) {
+      for (const std::string& f : s.files)
+        if (!velmo::EditElementInFile(f, change, env)) state.SkipWithError("edit failed");
+    } else {
+      for (const velmo::TagWriteReport& r : velmo::ApplyTagChange(velmo::TagOperation::kEdit, s.files, change, env))
+        if (!r.changed) state.SkipWithError("edit failed");
+    }
     for (const std::string& f : s.files) {
-      if (!velmo::EditElementInFile(f, change, env)) state.SkipWithError("edit failed");
       record.filePath = f;
       reader.Read(f, record);
     }
@@ -108,7 +114,9 @@ void BM_EditSeries(benchmark::State& state) {
   }
   state.counters["files/s"] = benchmark::Counter(kFiles, benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_EditSeries)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
+// Arg 0: the single-file writer file by file (four flushes each); 1: the batch
+// (one flush per round).
+BENCHMARK(BM_EditSeries)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(4)->UseRealTime();
 
 // The rewrite alone: read each file and run the rewrite library in memory.
 void BM_RewriteInMemory(benchmark::State& state) {
@@ -132,8 +140,9 @@ void BM_RewriteInMemory(benchmark::State& state) {
 }
 BENCHMARK(BM_RewriteInMemory)->Unit(benchmark::kMillisecond);
 
-// The safe write alone (temporary file, flush, rename, folder flush) for 500 files,
-// and the same bytes written without any flush, for the share of the syncs.
+// The safe write alone for 500 files: 1, temporary file, flush, rename and folder
+// flush per file; 2, all temporary files, one flush of the file system, all renames,
+// one folder flush; 0, the same bytes written and renamed without any flush.
 void BM_WriteSeries(benchmark::State& state) {
   const Series& s = TheSeries();
   const bool synced = state.range(0) != 0;
@@ -144,13 +153,18 @@ void BM_WriteSeries(benchmark::State& state) {
   for (auto _ : state) {
     for (int i = 0; i < kFiles; ++i) {
       const std::string path = folder + "/f" + std::to_string(i);
-      if (synced) {
+      if (synced && state.range(0) == 1) {
         std::string error;
         if (!velmo::ReplaceFileContents(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &error)) {
           // the first round creates the files
           velmo::test::WriteBytes(path, {});
           velmo::ReplaceFileContents(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &error);
         }
+      } else if (state.range(0) == 2) {
+        const std::string temp = path + ".tmp";
+        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (write(fd, bytes.data(), bytes.size()) < 0) state.SkipWithError("write failed");
+        close(fd);
       } else {
         const std::string temp = path + ".tmp";
         const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -159,10 +173,20 @@ void BM_WriteSeries(benchmark::State& state) {
         rename(temp.c_str(), path.c_str());
       }
     }
+    if (state.range(0) == 2) {
+      const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+      syncfs(dir);
+      for (int i = 0; i < kFiles; ++i) {
+        const std::string path = folder + "/f" + std::to_string(i);
+        rename((path + ".tmp").c_str(), path.c_str());
+      }
+      fsync(dir);
+      close(dir);
+    }
   }
   std::filesystem::remove_all(folder);
 }
-BENCHMARK(BM_WriteSeries)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_WriteSeries)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 
 // The re-read alone.
 void BM_RereadSeries(benchmark::State& state) {

@@ -129,16 +129,15 @@ int RunEdit(const std::string& command, const std::vector<std::string>& args) {
   env.notifier = &notifier;
   env.installFolder = InstallFolder();
   env.desktopFolder = DesktopFolder();
+  const TagOperation op = isDelete ? TagOperation::kDelete : isAdd ? TagOperation::kAdd : TagOperation::kEdit;
+  const std::vector<TagWriteReport> reports = ApplyTagChange(op, files, change, env);
   int status = kExitOk;
-  for (const std::string& path : files) {
-    TagWriteReport report;
-    const bool ok = isDelete ? DeleteElementFromFile(path, change, env, &report)
-                    : isAdd  ? AddElementToFile(path, change, env, &report)
-                             : EditElementInFile(path, change, env, &report);
-    if (ok) {
-      std::cout << (report.changed ? "rewritten\t" : "unchanged\t") << path << "\n";
+  for (size_t i = 0; i < files.size(); ++i) {
+    const TagWriteReport& report = reports[i];
+    if (report.ok()) {
+      std::cout << (report.changed ? "rewritten\t" : "unchanged\t") << files[i] << "\n";
     } else {
-      std::cout << "failed\t" << path << "\t" << OutText(report.failure) << "\n";
+      std::cout << "failed\t" << files[i] << "\t" << OutText(report.failure) << "\n";
       status = kExitFailed;
     }
   }

@@ -294,7 +294,7 @@ std::string (*g_tagEditTimeStamp)() = LocalTimeStamp;
 
 namespace {
 
-enum class Operation { kAdd, kEdit, kDelete };
+using Operation = TagOperation;
 
 // "<name>_Add0010a0b0_<time><ext>" and the like: the file's name split at its last dot.
 std::string BackupBaseName(const std::string& path, Operation op, const TagChange& c, std::string* ext) {
@@ -319,7 +319,7 @@ std::string BackupBaseName(const std::string& path, Operation op, const TagChang
 // extension when taken), flushed to disk and checked by its size. Returns the path,
 // or "" on failure (nothing is left behind then).
 std::string WriteBackup(const std::string& folder, const std::string& base, const std::string& ext,
-                        const uint8_t* bytes, size_t size, mode_t mode) {
+                        const uint8_t* bytes, size_t size, mode_t mode, bool flush) {
   for (int n = 0; n < 10000; ++n) {
     std::string path = folder;
     path.append("/").append(base);
@@ -332,14 +332,14 @@ std::string WriteBackup(const std::string& folder, const std::string& base, cons
     }
     int err = 0;
     struct stat st {};
-    bool ok = WriteAll(fd, bytes, size, &err) && fsync(fd) == 0 && fstat(fd, &st) == 0 &&
+    bool ok = WriteAll(fd, bytes, size, &err) && (!flush || fsync(fd) == 0) && fstat(fd, &st) == 0 &&
               static_cast<uint64_t>(st.st_size) == size;
     if (close(fd) != 0) ok = false;
     if (!ok) {
       unlink(path.c_str());
       return "";
     }
-    SyncFolder(folder);
+    if (flush) SyncFolder(folder);
     return path;
   }
   return "";
@@ -373,25 +373,37 @@ bool ReadAll(const std::string& path, uint64_t size, std::vector<uint8_t>* out) 
 
 }  // namespace
 
-bool ReplaceFileContents(const std::string& path, const uint8_t* bytes, size_t size, std::string* error) {
+namespace {
+
+// The new content of one file, written next to the real file and not yet renamed.
+struct Staged {
+  std::string real, folder, temp;
+  struct stat original {};  // the real file as it was read
+};
+
+// Writes `bytes` to a temporary file next to the real file of `path` (links resolved)
+// with the original's mode (and, for root, owner); flushed to disk when `flush`.
+bool WriteTemporary(const std::string& path, const uint8_t* bytes, size_t size, bool flush, Staged* out,
+                    std::string* error) {
   char resolved[PATH_MAX];
   if (!realpath(path.c_str(), resolved)) {
     *error = SystemError(errno);
     return false;
   }
-  const std::string real = resolved;
-  struct stat st {};
-  if (stat(real.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  out->real = resolved;
+  if (stat(out->real.c_str(), &out->original) != 0 || !S_ISREG(out->original.st_mode)) {
     *error = SystemError(errno ? errno : EINVAL);
     return false;
   }
-  const std::string folder = FolderOf(real);
+  const struct stat& st = out->original;
+  out->folder = FolderOf(out->real);
   // ".<name>.XXXXXX", the name cut so the whole stays within the file-name limit.
-  const std::string name = real.substr(folder.size() + (folder == "/" ? 0 : 1));
-  std::string temp = folder + "/." + name.substr(0, 200) + ".XXXXXX";
-  const int fd = mkostemp(temp.data(), O_CLOEXEC);
+  const std::string name = out->real.substr(out->folder.size() + (out->folder == "/" ? 0 : 1));
+  out->temp = out->folder + "/." + name.substr(0, 200) + ".XXXXXX";
+  const int fd = mkostemp(out->temp.data(), O_CLOEXEC);
   if (fd < 0) {
     *error = SystemError(errno);
+    out->temp.clear();
     return false;
   }
   int err = 0;
@@ -400,16 +412,40 @@ bool ReplaceFileContents(const std::string& path, const uint8_t* bytes, size_t s
     if (fchown(fd, st.st_uid, st.st_gid) == 0) fchmod(fd, st.st_mode & 07777);  // chown clears set-id bits
   }
   ok = ok && WriteAll(fd, bytes, size, &err);
-  if (ok && fsync(fd) != 0) ok = (err = errno, false);
+  if (ok && flush && fsync(fd) != 0) ok = (err = errno, false);
   if (close(fd) != 0 && ok) ok = (err = errno, false);
-  if (ok && g_tagEditBeforeRename) g_tagEditBeforeRename(temp);
-  if (ok && rename(temp.c_str(), real.c_str()) != 0) ok = (err = errno, false);
   if (!ok) {
-    unlink(temp.c_str());
+    unlink(out->temp.c_str());
+    out->temp.clear();
     *error = SystemError(err ? err : EIO);
-    return false;
   }
-  SyncFolder(folder);
+  return ok;
+}
+
+// Renames the temporary file over the real file, unless the real file changed since
+// it was read (another program wrote it meanwhile: its content wins).
+bool RenameOver(Staged& s, std::string* error) {
+  struct stat now {};
+  const bool same = stat(s.real.c_str(), &now) == 0 && now.st_ino == s.original.st_ino &&
+                    now.st_dev == s.original.st_dev && now.st_size == s.original.st_size &&
+                    now.st_mtim.tv_sec == s.original.st_mtim.tv_sec && now.st_mtim.tv_nsec == s.original.st_mtim.tv_nsec;
+  int err = same ? 0 : EAGAIN;
+  if (same && g_tagEditBeforeRename) g_tagEditBeforeRename(s.temp);
+  if (same && rename(s.temp.c_str(), s.real.c_str()) != 0) err = errno;
+  if (err != 0) {
+    unlink(s.temp.c_str());
+    *error = SystemError(err);
+  }
+  s.temp.clear();
+  return err == 0;
+}
+
+}  // namespace
+
+bool ReplaceFileContents(const std::string& path, const uint8_t* bytes, size_t size, std::string* error) {
+  Staged s;
+  if (!WriteTemporary(path, bytes, size, true, &s, error) || !RenameOver(s, error)) return false;
+  SyncFolder(s.folder);
   return true;
 }
 
@@ -600,10 +636,12 @@ bool Fail(TagWriteReport* report, std::string message) {
   return false;
 }
 
-bool WriteChange(const std::string& path, Operation op, const TagChange& change, const TagWriteEnv& env,
-                 TagWriteReport* report) {
-  TagWriteReport local;
-  if (!report) report = &local;
+// Steps up to the staged new content: checks, read, new content in memory, backup,
+// temporary file. Returns false on failure (logged, in the report); true with
+// staged->temp empty when the file already holds the change. `flush` flushes the
+// backup and the temporary file to disk one by one (the batch flushes them together).
+bool StageChange(const std::string& path, Operation op, const TagChange& change, const TagWriteEnv& env, bool flush,
+                 TagWriteReport* report, Staged* staged) {
   *report = TagWriteReport{};
   const std::string shown = PathText(path);
 
@@ -632,7 +670,6 @@ bool WriteChange(const std::string& path, Operation op, const TagChange& change,
     return Fail(report, m);
   }
   LogLine(env, Format(SJ("画像ファイル（%s）を読み出しました。"), shown), kLogNormal, 1);
-
   // The new content.
   std::vector<uint8_t> updated;
   if (op == Operation::kDelete) {
@@ -667,20 +704,40 @@ bool WriteChange(const std::string& path, Operation op, const TagChange& change,
   }
   if (updated == original) return true;  // already as asked: nothing to back up or write
 
-  // The backup, on disk before the original is touched.
+  // The backup, written before the original is touched.
   std::string ext;
   const std::string base = BackupBaseName(path, op, change, &ext);
   const std::string folder = BackupFolder(env);
   report->backupPath =
-      folder.empty() ? "" : WriteBackup(folder, base, ext, original.data(), original.size(), st.st_mode);
+      folder.empty() ? "" : WriteBackup(folder, base, ext, original.data(), original.size(), st.st_mode, flush);
   if (report->backupPath.empty()) {
     std::string m = Format(SJ("%s のバックアップに失敗しました"), shown);
     LogLine(env, m, kLogError, 1);
     return Fail(report, m);
   }
-
   std::string error;
-  if (!ReplaceFileContents(path, updated.data(), updated.size(), &error)) {
+  if (!WriteTemporary(path, updated.data(), updated.size(), flush, staged, &error)) {
+    std::string m = Format(SJ("画像ファイル（%s）の書き込みに失敗しました。(%s)"), shown, error);
+    LogLine(env, m, kLogError, 1);
+    return Fail(report, m);
+  }
+  // The file read must be the one that gets replaced.
+  if (staged->original.st_ino != st.st_ino || staged->original.st_dev != st.st_dev) {
+    unlink(staged->temp.c_str());
+    staged->temp.clear();
+    std::string m = Format(SJ("画像ファイル（%s）の書き込みに失敗しました。(%s)"), shown, SystemError(EAGAIN));
+    LogLine(env, m, kLogError, 1);
+    return Fail(report, m);
+  }
+  return true;
+}
+
+// The rename of a staged file and the closing log lines.
+bool CommitChange(const std::string& path, Operation op, const TagChange& change, const TagWriteEnv& env,
+                  TagWriteReport* report, Staged* staged) {
+  const std::string shown = PathText(path);
+  std::string error;
+  if (!RenameOver(*staged, &error)) {
     std::string m = Format(SJ("画像ファイル（%s）の書き込みに失敗しました。(%s)"), shown, error);
     LogLine(env, m, kLogError, 1);
     return Fail(report, m);
@@ -694,7 +751,63 @@ bool WriteChange(const std::string& path, Operation op, const TagChange& change,
   return true;
 }
 
+bool WriteChange(const std::string& path, Operation op, const TagChange& change, const TagWriteEnv& env,
+                 TagWriteReport* report) {
+  TagWriteReport local;
+  if (!report) report = &local;
+  Staged staged;
+  if (!StageChange(path, op, change, env, true, report, &staged)) return false;
+  if (staged.temp.empty()) return true;  // already as asked
+  if (!CommitChange(path, op, change, env, report, &staged)) return false;
+  SyncFolder(staged.folder);
+  return true;
+}
+
+// Flushes the file system that holds each folder, once per file system.
+bool FlushFileSystems(const std::vector<std::string>& folders) {
+  std::vector<dev_t> done;
+  bool ok = true;
+  for (const std::string& f : folders) {
+    struct stat st {};
+    if (stat(f.c_str(), &st) != 0 || std::find(done.begin(), done.end(), st.st_dev) != done.end()) continue;
+    done.push_back(st.st_dev);
+    const int fd = open(f.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || syncfs(fd) != 0) ok = false;
+    if (fd >= 0) close(fd);
+  }
+  return ok;
+}
+
 }  // namespace
+
+std::vector<TagWriteReport> ApplyTagChange(TagOperation op, const std::vector<std::string>& paths,
+                                           const TagChange& change, const TagWriteEnv& env) {
+  std::vector<TagWriteReport> reports(paths.size());
+  std::vector<Staged> staged(paths.size());
+  std::vector<std::string> folders;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (!StageChange(paths[i], op, change, env, false, &reports[i], &staged[i]) || staged[i].temp.empty()) continue;
+    folders.push_back(FolderOf(reports[i].backupPath));
+    folders.push_back(staged[i].folder);
+  }
+  const bool flushed = FlushFileSystems(folders);
+  std::vector<std::string> renamed;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (staged[i].temp.empty()) continue;
+    if (!flushed) {
+      unlink(staged[i].temp.c_str());
+      std::string m = Format(SJ("画像ファイル（%s）の書き込みに失敗しました。(%s)"), PathText(paths[i]), SystemError(EIO));
+      LogLine(env, m, kLogError, 1);
+      Fail(&reports[i], m);
+      continue;
+    }
+    if (CommitChange(paths[i], op, change, env, &reports[i], &staged[i]) &&
+        std::find(renamed.begin(), renamed.end(), staged[i].folder) == renamed.end())
+      renamed.push_back(staged[i].folder);
+  }
+  for (const std::string& f : renamed) SyncFolder(f);
+  return reports;
+}
 
 bool AddElementToFile(const std::string& path, const TagChange& change, const TagWriteEnv& env,
                       TagWriteReport* report) {

@@ -99,7 +99,10 @@ struct TagWriteReport {
   bool changed = false;     // the file was rewritten (false: it already held the change, or failure)
   std::string backupPath;   // the backup written, if any
   std::string failure;      // Shift-JIS text of the failure, empty on success
+  bool ok() const { return failure.empty(); }
 };
+
+enum class TagOperation { kAdd, kEdit, kDelete };
 
 // The three per-file writers. True on success (also when the file already held
 // exactly the requested content: it is then left alone and report->changed is false).
@@ -110,6 +113,17 @@ bool EditElementInFile(const std::string& path, const TagChange& change, const T
 // Uses the tag and the group/element texts of `change`.
 bool DeleteElementFromFile(const std::string& path, const TagChange& change, const TagWriteEnv& env,
                            TagWriteReport* report = nullptr);
+
+// One change applied to every file of a scope, in order, with the steps, logs and
+// results of the writer above for each file, but flushed to disk in rounds: first
+// every backup and every new content is written (the new content to a temporary
+// file next to its file), then each file system involved is flushed once, then the
+// temporary files are renamed over their files and each folder is flushed once. A
+// change thus costs three flushes instead of four per file, and a crash at any point
+// still leaves every file either as it was or changed, with its backup on disk.
+// One report per path.
+std::vector<TagWriteReport> ApplyTagChange(TagOperation op, const std::vector<std::string>& paths,
+                                           const TagChange& change, const TagWriteEnv& env);
 
 // --- pieces of the writers, for tests and tools ---
 

@@ -269,6 +269,43 @@ TEST(TagWriters, AddingToASeriesOfTwentyFiles) {
   for (const std::string& p : paths) EXPECT_EQ(ReadBytes(p).size(), original.size() + 12);
 }
 
+// The batch gives each file exactly what the single-file writer gives it.
+TEST(TagWriters, BatchMatchesTheSingleFileWriters) {
+  const Bytes original = SampleFile("1.2.840.10008.1.2", 0);
+  for (TagOperation op : {TagOperation::kEdit, TagOperation::kAdd, TagOperation::kDelete}) {
+    const TagChange change = op == TagOperation::kEdit  ? Change(0x0010, 0x0010, "PN", "山田 太郎")
+                             : op == TagOperation::kAdd ? Change(0x0010, 0x1030, "DS", "72.5")
+                                                        : Change(0x0010, 0x0020, "LO", "");
+    TagEditFixture single, batch;
+    const std::string one = single.tmp.File("IM0");
+    WriteBytes(one, original);
+    ASSERT_TRUE(op == TagOperation::kEdit  ? EditElementInFile(one, change, single.env)
+                : op == TagOperation::kAdd ? AddElementToFile(one, change, single.env)
+                                           : DeleteElementFromFile(one, change, single.env));
+    std::vector<std::string> paths;
+    for (int i = 0; i < 6; ++i) {
+      paths.push_back(batch.tmp.File("IM" + std::to_string(i)));
+      if (i != 3) WriteBytes(paths.back(), original);  // IM3 is missing
+    }
+    const std::vector<TagWriteReport> reports = ApplyTagChange(op, paths, change, batch.env);
+    ASSERT_EQ(reports.size(), paths.size());
+    for (int i = 0; i < 6; ++i) {
+      SCOPED_TRACE(paths[i]);
+      EXPECT_EQ(reports[i].ok(), i != 3);
+      if (i == 3) continue;
+      EXPECT_TRUE(reports[i].changed);
+      EXPECT_EQ(ReadBytes(paths[i]), ReadBytes(one));
+      EXPECT_EQ(ReadBytes(reports[i].backupPath), original);
+    }
+    EXPECT_EQ(FilesIn(batch.Backups()).size(), 5u);
+    EXPECT_EQ(FilesIn(batch.tmp.path()).size(), 6u);  // five files and the installation: no temporary left
+    // A second run finds every file already changed (delete: nothing left to remove).
+    const std::vector<TagWriteReport> again = ApplyTagChange(op, {paths[0]}, change, batch.env);
+    EXPECT_EQ(again[0].ok(), op != TagOperation::kDelete);
+    EXPECT_FALSE(again[0].changed);
+  }
+}
+
 // Deletion of elements of every shape: the result is exactly the file built without
 // the element, with the group length reduced by what was removed.
 TEST(TagWriters, DeleteRemovesWholeElementsOfEveryShape) {

@@ -98,6 +98,30 @@ TEST(TagEditFaults, ProcessKilledBetweenWriteAndRename) {
   EXPECT_EQ(ReadBytes(path).size(), original.size() + 2008);
 }
 
+TEST(TagEditFaults, ProcessKilledAmongTheRenamesOfABatch) {
+  TagEditFixture fx;
+  const Bytes original = Sample();
+  std::vector<std::string> paths;
+  for (int i = 0; i < 5; ++i) {
+    paths.push_back(fx.tmp.File("IM" + std::to_string(i)));
+    WriteBytes(paths.back(), original);
+  }
+  const int status = InChild([&] {
+    g_tagEditBeforeRename = [](const std::string&) {
+      static int renames = 0;
+      if (++renames == 3) raise(SIGKILL);
+    };
+    ApplyTagChange(TagOperation::kAdd, paths, Grow(), fx.env);
+    return 0;
+  });
+  ASSERT_TRUE(WIFSIGNALED(status));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(ReadBytes(paths[i]).size(), original.size() + (i < 2 ? 2008 : 0)) << i;
+  for (int i = 2; i < 5; ++i) EXPECT_EQ(ReadBytes(paths[i]), original) << i;
+  const std::vector<std::string> backups = FilesIn(fx.Backups());
+  ASSERT_EQ(backups.size(), 5u);
+  for (const std::string& b : backups) EXPECT_EQ(ReadBytes(fx.Backups() + "/" + b), original) << b;
+}
+
 TEST(TagEditFaults, ReadOnlyFolderAndFileForAnUnprivilegedUser) {
   TagEditFixture fx;
   chmod(fx.tmp.path().c_str(), 0755);
