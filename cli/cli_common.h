@@ -33,5 +33,7 @@ int RunInfo(const std::vector<std::string>& args);
 int RunRender(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);
 int RunMeasure(const std::vector<std::string>& args);
+// edit, add or delete (the command name decides).
+int RunEdit(const std::string& command, const std::vector<std::string>& args);
 
 }  // namespace velmo::cli

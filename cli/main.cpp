@@ -16,7 +16,9 @@ void Usage() {
                "  list PATH... [--level patient|study|series|image]\n"
                "                                  the study list of files, folders or one DICOMDIR as TSV\n"
                "  measure FILE [view options] (--distance|--angle|--ctr [--drag]|--pixel|--roi-ellipse|--roi-rect ...)...\n"
-               "                                  label texts of measurements placed as the mouse would\n";
+               "                                  label texts of measurements placed as the mouse would\n"
+               "  edit|add|delete FILE... --tag GGGG,EEEE [--vr VR] [--value TEXT]...\n"
+               "                                  change one element in each file (backups in VelmoImgBk)\n";
 }
 
 }  // namespace
@@ -40,6 +42,7 @@ int main(int argc, char** argv) {
   if (command == "render") return velmo::cli::RunRender(args);
   if (command == "list") return velmo::cli::RunList(args);
   if (command == "measure") return velmo::cli::RunMeasure(args);
+  if (command == "edit" || command == "add" || command == "delete") return velmo::cli::RunEdit(command, args);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();
     return velmo::cli::kExitOk;

@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
   libturbojpeg0-dev libpng-dev
-  dcmtk fonts-ipafont-gothic locales poppler-utils
+  dcmtk python3-pydicom fonts-ipafont-gothic locales poppler-utils
 )
 missing=()
 for p in "${packages[@]}"; do
