@@ -23,6 +23,7 @@ class StderrNotifier final : public Notifier {
 // Core text (Shift-JIS) as output text: UTF-8, or the bytes as they are with --sjis.
 std::string OutText(std::string_view sjis);
 void SetSjisOutput(bool on);
+bool SjisOutput();
 // Trailing spaces and NULs removed, then OutText.
 std::string CleanText(std::string_view sjis);
 
@@ -32,5 +33,7 @@ void PrintError(std::string_view sjisMessage);
 int RunInfo(const std::vector<std::string>& args);
 int RunRender(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);
+int RunDump(const std::vector<std::string>& args);
+int RunOverlay(const std::vector<std::string>& args);
 
 }  // namespace velmo::cli

@@ -14,7 +14,9 @@ void Usage() {
                "  info FILE                       the image record of FILE as name=value lines\n"
                "  render FILE -o OUT [options]    one display conversion of FILE as .bmp, .jpg or .png\n"
                "  list PATH... [--level patient|study|series|image]\n"
-               "                                  the study list of files, folders or one DICOMDIR as TSV\n";
+               "                                  the study list of files, folders or one DICOMDIR as TSV\n"
+               "  dump FILE [--english] [--binary] the header list of FILE as its saved text\n"
+               "  overlay FILE [--frame N]        the image-information lines of FILE's four corners\n";
 }
 
 }  // namespace
@@ -37,6 +39,8 @@ int main(int argc, char** argv) {
   if (command == "info") return velmo::cli::RunInfo(args);
   if (command == "render") return velmo::cli::RunRender(args);
   if (command == "list") return velmo::cli::RunList(args);
+  if (command == "dump") return velmo::cli::RunDump(args);
+  if (command == "overlay") return velmo::cli::RunOverlay(args);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();
     return velmo::cli::kExitOk;
