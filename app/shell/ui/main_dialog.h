@@ -411,6 +411,14 @@ class MainDialog : public QMainWindow {
   struct AreaCState;  // window/level and CINE state (main_dialog_window_level.cpp)
   std::shared_ptr<AreaCState> areaC_;
   AreaCState& areaC();
+
+  // ---- header lists and image-information overlay (main_dialog_header.cpp) ----
+ public:
+  class HeaderLists* headerLists = nullptr;    // the two "ヘッダ情報" lists and their buttons
+  class ImageOverlay* imageOverlay = nullptr;  // draws through overlayHook
+
+ private:
+  void SetUpHeaderAndOverlay();
 };
 
 }  // namespace velmo::ui
