@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QDirIterator>
 #include <QMenu>
+#include <QPainter>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTabBar>
@@ -22,6 +23,7 @@
 #include "render/ui/pane_view.h"
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/message_notifier.h"
+#include "support/dicom_writer.h"
 #include "support/test_util.h"
 
 using namespace velmo;
@@ -227,6 +229,46 @@ class HeaderListsTest : public QObject {
     const QRect lowerLeft(0, none.height() - 30, 80, 30);
     QVERIFY(Differences(level1, none, lowerLeft) > 10);  // "W:" line
     QCOMPARE(Differences(level0, none, lowerLeft), 0);
+  }
+
+  // Speed (Qt Test benchmarks, reported, not asserted): a list of a 1,000-element
+  // header filled and painted, and the overlay of one pane drawn.
+  void benchmarkFillAndPaintThousandRows() {
+    test::DicomWriter w(1);
+    for (int i = 0; i < 998; ++i) w.Text(0x0020, static_cast<uint16_t>(0x4000 + (i % 2)), "LT", "row " + std::to_string(i));
+    w.PixelData(test::Bytes(4, 0));
+    DicomImage im;
+    im.headerCopy = test::MakeFile("1.2.840.10008.1.2.1", w.bytes());
+    im.preambleSize = 132;
+    im.headerSize = static_cast<int32_t>(im.headerCopy.size());
+    im.syntaxType = 1;
+    QWidget window;
+    window.resize(800, 600);
+    auto* tree = new QTreeWidget(&window);
+    tree->resize(800, 600);
+    window.show();
+    HeaderListsHost host;
+    host.window = &window;
+    host.lists[0] = tree;
+    host.paneImage = [&im](int) -> const DicomImage* { return &im; };
+    HeaderLists lists(host);
+    QBENCHMARK {
+      lists.ShowHeader(1);
+      tree->repaint();
+    }
+    QVERIFY(tree->topLevelItemCount() >= 1000);
+  }
+
+  void benchmarkDrawOverlayOfOnePane() {
+    auto w = Open({(study_ + "/CT0001.dcm").toStdString()});
+    QVERIFY(w);
+    QImage canvas(512, 512, QImage::Format_RGB32);
+    canvas.fill(Qt::black);
+    QBENCHMARK {
+      QPainter p(&canvas);
+      w->imageOverlay->DrawOverlay(1, p);
+    }
+    QVERIFY(canvas != QImage(512, 512, QImage::Format_RGB32));
   }
 };
 
