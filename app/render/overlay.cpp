@@ -1,5 +1,10 @@
 #include "render/overlay.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <system_error>
+
 #include "base/file_io.h"
 #include "base/numbers.h"
 #include "base/text.h"
@@ -262,6 +267,111 @@ OverlayTexts LayOutOverlay(const OverlayConfig& config, int group, const Overlay
   t.selectionCaption = in.selectionCaption;
   t.selectionValue = CutSjis(in.selectionValue, 193);
   return t;
+}
+
+std::vector<CornerFileRow> ParseCornerRows(std::string_view bytes) {
+  std::vector<CornerFileRow> rows;
+  for (std::string_view line : Lines(bytes)) {
+    if (line.empty()) continue;
+    const std::vector<std::string_view> f = Fields(line);
+    CornerFileRow r;
+    std::string* cells[9] = {&r.line, &r.priority, &r.level, &r.enabled, &r.group, &r.element, &r.name, &r.label, &r.unit};
+    for (size_t i = 0; i < 9 && i < f.size(); ++i) cells[i]->assign(f[i]);
+    rows.push_back(std::move(r));
+  }
+  return rows;
+}
+
+std::string CornerRowsText(const std::vector<CornerFileRow>& rows) {
+  std::string s;
+  for (const CornerFileRow& r : rows)
+    s += r.line + "," + r.priority + "," + r.level + "," + r.enabled + "," + r.group + "," + r.element + "," + r.name +
+         "," + r.label + "," + r.unit + "\r\n";
+  return s;
+}
+
+std::string KeyFileText(const std::vector<KeyLine>& keys) {
+  std::string s;
+  for (const KeyLine& k : keys) {
+    s += k.displayName + "," + k.group + "," + k.element + "," + k.field4;
+    for (const std::string& v : k.values) s += "," + v;
+    s += "\r\n";
+  }
+  return s;
+}
+
+namespace {
+
+bool NameTaken(const std::vector<std::string>& groups, std::string_view other, std::string_view name) {
+  if (name == other) return true;
+  for (const std::string& g : groups)
+    if (g == name) return true;
+  return false;
+}
+
+// True when `folder` is a real folder (not a link) whose parent is the Config folder.
+bool IsGroupFolderInsideConfig(const std::string& installFolder, const std::string& folder) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path config = fs::weakly_canonical(fs::path(installFolder + "Config"), ec);
+  if (ec) return false;
+  const fs::path p = fs::path(folder).parent_path();  // folder ends in "/"
+  struct stat st;
+  if (lstat(p.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  const fs::path parent = fs::weakly_canonical(p.parent_path(), ec);
+  return !ec && parent == config;
+}
+
+}  // namespace
+
+GroupEditResult CreateOverlayGroup(const std::string& installFolder, std::vector<std::string>& groups,
+                                   std::string_view otherGroup, const std::string& name) {
+  namespace fs = std::filesystem;
+  if (!IsSafeGroupName(name) || NameTaken(groups, otherGroup, name)) return GroupEditResult::kRefusedName;
+  if (groups.size() >= static_cast<size_t>(kMaxOverlayGroups - 1)) return GroupEditResult::kFailed;
+  const std::string folder = GroupFolder(installFolder, name);
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return GroupEditResult::kFailed;
+  const char* files[5] = {"Key.csv", CornerFileName(0), CornerFileName(1), CornerFileName(2), CornerFileName(3)};
+  for (const char* f : files) {
+    const std::string to = folder + f;
+    if (fs::exists(to, ec)) continue;
+    fs::copy_file(installFolder + "Master/" + f, to, ec);  // a missing template leaves the file missing
+  }
+  groups.push_back(name);
+  return GroupEditResult::kOk;
+}
+
+GroupEditResult RenameOverlayGroup(const std::string& installFolder, std::vector<std::string>& groups,
+                                   std::string_view otherGroup, size_t index, const std::string& name) {
+  namespace fs = std::filesystem;
+  if (index >= groups.size()) return GroupEditResult::kFailed;
+  if (!IsSafeGroupName(name) || NameTaken(groups, otherGroup, name)) return GroupEditResult::kRefusedName;
+  if (!IsSafeGroupName(groups[index])) return GroupEditResult::kFailed;
+  const std::string from = GroupFolder(installFolder, groups[index]), to = GroupFolder(installFolder, name);
+  std::error_code ec;
+  if (fs::exists(fs::path(to).parent_path(), ec)) return GroupEditResult::kFailed;  // never replace a folder
+  fs::rename(fs::path(from).parent_path(), fs::path(to).parent_path(), ec);
+  if (ec) return GroupEditResult::kFailed;
+  groups[index] = name;
+  return GroupEditResult::kOk;
+}
+
+bool DeleteOverlayGroup(const std::string& installFolder, std::vector<std::string>& groups, size_t index) {
+  namespace fs = std::filesystem;
+  if (index >= groups.size()) return false;
+  if (IsSafeGroupName(groups[index])) {
+    const std::string folder = GroupFolder(installFolder, groups[index]);
+    std::error_code ec;
+    if (fs::exists(fs::path(folder).parent_path(), ec)) {
+      if (!IsGroupFolderInsideConfig(installFolder, folder)) return false;
+      fs::remove_all(fs::path(folder).parent_path(), ec);  // remove_all does not follow links inside
+      if (ec) return false;
+    }
+  }
+  groups.erase(groups.begin() + static_cast<long>(index));
+  return true;
 }
 
 }  // namespace velmo

@@ -94,6 +94,32 @@ struct OverlayInput {
   std::string selectionCaption, selectionValue;  // the header list's selection, if any
 };
 
+// ---- editing the configuration (the two settings dialogs) ----
+
+// One line of a corner file as text fields, as the image-information dialog edits it.
+struct CornerFileRow {
+  std::string line, priority, level, enabled, group, element, name, label, unit;
+};
+std::vector<CornerFileRow> ParseCornerRows(std::string_view bytes);
+// The file text of rows (Shift-JIS, CR LF).
+std::string CornerRowsText(const std::vector<CornerFileRow>& rows);
+// The file text of a group's Key.csv lines.
+std::string KeyFileText(const std::vector<KeyLine>& keys);
+
+enum class GroupEditResult { kOk, kRefusedName, kFailed };
+// Creates Config/<name>/ and copies Master/Key.csv and the four Master corner files
+// into it (existing files are kept), then appends the name to `groups`. A name that
+// is not a safe folder name, already names a group, or is the "その他" folder, is
+// refused; so is a sixteenth group.
+GroupEditResult CreateOverlayGroup(const std::string& installFolder, std::vector<std::string>& groups,
+                                   std::string_view otherGroup, const std::string& name);
+// Renames the folder of groups[index]; an existing folder is never replaced.
+GroupEditResult RenameOverlayGroup(const std::string& installFolder, std::vector<std::string>& groups,
+                                   std::string_view otherGroup, size_t index, const std::string& name);
+// Removes Config/<groups[index]> with everything in it (after checking that it is a
+// real folder directly inside Config, not a link) and the list entry.
+bool DeleteOverlayGroup(const std::string& installFolder, std::vector<std::string>& groups, size_t index);
+
 OverlayTexts LayOutOverlay(const OverlayConfig& config, int group, const OverlayInput& input,
                            const Dictionaries& dict, const FormatSettings& format, const Log& log = Log::Null());
 

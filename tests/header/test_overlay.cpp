@@ -158,5 +158,58 @@ TEST(Overlay, CornerTextsByPriorityAndLevel) {
   EXPECT_EQ(LayOutOverlay(config, 7, in, ShippedDictionaries(), {}).corners[kUpLeft][0], "");
 }
 
+TEST(Overlay, GroupFoldersAreCreatedRenamedAndDeletedInsideConfig) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  MakeInstallation(dir.path());
+  const std::string home = dir.path() + "/";
+  fs::create_directories(dir.File("Master"));
+  WriteText(dir.File("Master/Key.csv"), "M,0008,0060,\r\n");
+  for (int c = 0; c < 4; ++c) WriteText(dir.File(std::string("Master/") + CornerFileName(c)), "0,0,0,1,0010,0010,n,,\r\n");
+  std::vector<std::string> groups;
+  const std::string other = SJ("その他");
+  for (const std::string bad : {std::string(""), std::string(".."), std::string("../up"), std::string("/abs"), other})
+    EXPECT_EQ(CreateOverlayGroup(home, groups, other, bad), GroupEditResult::kRefusedName) << bad;
+  EXPECT_FALSE(fs::exists(dir.File("up")));
+  ASSERT_EQ(CreateOverlayGroup(home, groups, other, "CT"), GroupEditResult::kOk);
+  EXPECT_EQ(CreateOverlayGroup(home, groups, other, "CT"), GroupEditResult::kRefusedName);  // duplicate
+  EXPECT_TRUE(fs::exists(dir.File("Config/CT/Key.csv")));
+  EXPECT_TRUE(fs::exists(dir.File("Config/CT/InfoDownRight.csv")));
+  // An existing file is kept when a group of that name is made again.
+  WriteText(dir.File("Config/MR/Key.csv.keep"), "");
+  fs::create_directories(dir.File("Config/MR"));
+  WriteText(dir.File("Config/MR/Key.csv"), "mine");
+  ASSERT_EQ(CreateOverlayGroup(home, groups, other, "MR"), GroupEditResult::kOk);
+  EXPECT_EQ(ReadBytes(dir.File("Config/MR/Key.csv")).size(), 4u);
+  // Renaming never replaces a folder.
+  EXPECT_EQ(RenameOverlayGroup(home, groups, other, 0, "MR"), GroupEditResult::kRefusedName);
+  fs::create_directories(dir.File("Config/XA"));
+  EXPECT_EQ(RenameOverlayGroup(home, groups, other, 0, "XA"), GroupEditResult::kFailed);
+  ASSERT_EQ(RenameOverlayGroup(home, groups, other, 0, "CT2"), GroupEditResult::kOk);
+  EXPECT_TRUE(fs::exists(dir.File("Config/CT2/Key.csv")));
+  EXPECT_EQ(groups, (std::vector<std::string>{"CT2", "MR"}));
+  // A group folder that is a link to a folder outside Config is not followed.
+  fs::create_directories(dir.File("outside"));
+  WriteText(dir.File("outside/precious"), "x");
+  fs::create_directory_symlink(dir.File("outside"), dir.File("Config/LINK"));
+  groups.push_back("LINK");
+  EXPECT_FALSE(DeleteOverlayGroup(home, groups, 2));
+  EXPECT_TRUE(fs::exists(dir.File("outside/precious")));
+  EXPECT_TRUE(DeleteOverlayGroup(home, groups, 0));
+  EXPECT_FALSE(fs::exists(dir.File("Config/CT2")));
+  EXPECT_EQ(groups.size(), 2u);
+  // Fifteen configured groups at most.
+  for (int i = 0; groups.size() < 15; ++i) ASSERT_EQ(CreateOverlayGroup(home, groups, other, "G" + std::to_string(i)), GroupEditResult::kOk);
+  EXPECT_EQ(CreateOverlayGroup(home, groups, other, "ONE-MORE"), GroupEditResult::kFailed);
+}
+
+TEST(Overlay, EditedFilesReadBackAsWritten) {
+  const std::string corner = "0,0,0,1,0010,0010,name,label,unit\r\n3,2,1,0,0008,0060,m,,\r\n";
+  EXPECT_EQ(CornerRowsText(ParseCornerRows(corner)), corner);
+  OverlayGroup g;
+  ParseKeyFile("M,0008,0060,xx,CT,MR\r\nMaker,0008,0070,\r\n", g);
+  EXPECT_EQ(KeyFileText(g.keys), "M,0008,0060,xx,CT,MR\r\nMaker,0008,0070,\r\n");
+}
+
 }  // namespace
 }  // namespace velmo::test

@@ -1,6 +1,9 @@
 // MainDialog: creation and wiring of the header lists and the image-information overlay.
+#include <QAction>
+
 #include "header/ui/header_lists.h"
 #include "render/ui/image_overlay.h"
+#include "render/ui/overlay_settings_dialogs.h"
 #include "shell/ui/main_dialog.h"
 
 namespace velmo::ui {
@@ -36,6 +39,20 @@ void MainDialog::SetUpHeaderAndOverlay() {
   overlay.overlayLevel = [this] { return overlayLevel(); };
   imageOverlay = new ImageOverlay(std::move(overlay), headerLists, this);
   overlayHook = [this](int pane, QPainter& painter) { imageOverlay->DrawOverlay(pane, painter); };
+
+  // "設定" menu: the two overlay dialogs; closing either re-reads the configuration.
+  connect(groupSettingsAction, &QAction::triggered, this, [this] {
+    OverlayGroupDialog dialog(settings_, notifier(), this);
+    dialog.exec();
+    imageOverlay->Reload();
+    RepaintPane(0, false);
+  });
+  connect(overlaySettingsAction, &QAction::triggered, this, [this] {
+    OverlayInfoDialog dialog(settings_, notifier(), this);
+    dialog.exec();
+    imageOverlay->Reload();
+    RepaintPane(0, false);
+  });
 }
 
 }  // namespace velmo::ui
