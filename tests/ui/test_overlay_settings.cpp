@@ -56,6 +56,9 @@ class OverlaySettingsTest : public QObject {
     d.nameEdit->setText("../escape");
     d.addButton->click();
     QCOMPARE(notifier.entries.size(), size_t(2));
+    d.nameEdit->setText(QString::fromUtf8("\u00e9\u20ac\U0001F600"));  // no Shift-JIS form
+    d.addButton->click();
+    QCOMPARE(notifier.entries.size(), size_t(3));
     d.nameEdit->setText("CT");
     d.addButton->click();
     QCOMPARE(d.groupList->count(), 2);

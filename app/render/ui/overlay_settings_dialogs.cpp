@@ -131,8 +131,15 @@ void OverlayGroupDialog::ShowKeys() {
   }
 }
 
+// The typed group name in Shift-JIS; "" (refused) when a character has no Shift-JIS form.
+static std::string GroupNameOf(const QString& text) {
+  bool ok = true;
+  std::string name = SjisFromUtf8(text.trimmed().toStdString(), &ok);
+  return ok ? name : std::string();
+}
+
 void OverlayGroupDialog::AddGroup() {
-  const std::string name = S(nameEdit->text());
+  const std::string name = GroupNameOf(nameEdit->text());
   const GroupEditResult r = CreateOverlayGroup(InstallFolder(), settings_.groups, settings_.otherGroup, name);
   if (r == GroupEditResult::kRefusedName) {
     notifier_.Show(SJ("警告"), SJ("グループ名称が入力されていません。"), NoticeIcon::Warning);
@@ -146,7 +153,7 @@ void OverlayGroupDialog::AddGroup() {
 void OverlayGroupDialog::RenameGroup() {
   const int g = SelectedConfigured();
   if (g < 0) return;
-  const std::string name = S(nameEdit->text());
+  const std::string name = GroupNameOf(nameEdit->text());
   if (name == settings_.groups[static_cast<size_t>(g)]) return;
   const GroupEditResult r =
       RenameOverlayGroup(InstallFolder(), settings_.groups, settings_.otherGroup, static_cast<size_t>(g), name);
