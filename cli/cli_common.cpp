@@ -12,6 +12,7 @@ bool g_sjis = false;
 }
 
 void SetSjisOutput(bool on) { g_sjis = on; }
+bool SjisOutput() { return g_sjis; }
 std::string OutText(std::string_view sjis) { return g_sjis ? std::string(sjis) : Utf8FromSjis(sjis); }
 std::string CleanText(std::string_view sjis) {
   while (!sjis.empty() && (sjis.back() == ' ' || sjis.back() == '\0')) sjis.remove_suffix(1);

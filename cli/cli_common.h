@@ -23,6 +23,7 @@ class StderrNotifier final : public Notifier {
 // Core text (Shift-JIS) as output text: UTF-8, or the bytes as they are with --sjis.
 std::string OutText(std::string_view sjis);
 void SetSjisOutput(bool on);
+bool SjisOutput();
 // Trailing spaces and NULs removed, then OutText.
 std::string CleanText(std::string_view sjis);
 
@@ -35,5 +36,7 @@ int RunList(const std::vector<std::string>& args);
 int RunMeasure(const std::vector<std::string>& args);
 // edit, add or delete (the command name decides).
 int RunEdit(const std::string& command, const std::vector<std::string>& args);
+int RunDump(const std::vector<std::string>& args);
+int RunOverlay(const std::vector<std::string>& args);
 
 }  // namespace velmo::cli

@@ -18,7 +18,9 @@ void Usage() {
                "  measure FILE [view options] (--distance|--angle|--ctr [--drag]|--pixel|--roi-ellipse|--roi-rect ...)...\n"
                "                                  label texts of measurements placed as the mouse would\n"
                "  edit|add|delete FILE... --tag GGGG,EEEE [--vr VR] [--value TEXT]...\n"
-               "                                  change one element in each file (backups in VelmoImgBk)\n";
+               "                                  change one element in each file (backups in VelmoImgBk)\n"
+               "  dump FILE [--english] [--binary] the header list of FILE as its saved text\n"
+               "  overlay FILE [--frame N]        the image-information lines of FILE's four corners\n";
 }
 
 }  // namespace
@@ -43,6 +45,8 @@ int main(int argc, char** argv) {
   if (command == "list") return velmo::cli::RunList(args);
   if (command == "measure") return velmo::cli::RunMeasure(args);
   if (command == "edit" || command == "add" || command == "delete") return velmo::cli::RunEdit(command, args);
+  if (command == "dump") return velmo::cli::RunDump(args);
+  if (command == "overlay") return velmo::cli::RunOverlay(args);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();
     return velmo::cli::kExitOk;

@@ -50,7 +50,8 @@ TEST(Settings, ShippedDefaults) {
   EXPECT_EQ(s.logFileCount, 5);
   EXPECT_DOUBLE_EQ(s.dotPitchX, 0.2646);
   EXPECT_EQ(s.listCapacity, 5000);
-  EXPECT_TRUE(s.groups.empty());
+  ASSERT_EQ(s.groups.size(), 4u);  // CT, MR, CR-DX, US
+  EXPECT_EQ(s.otherGroup, S("その他"));
   EXPECT_EQ(s.print.paper, "A4");
   EXPECT_FALSE(s.print.Landscape());
   EXPECT_EQ(s.print.layout, S("1×1"));

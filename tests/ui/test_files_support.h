@@ -108,10 +108,13 @@ struct Installation {
     const QString bin = QStringLiteral(VELMO_BIN_DIR);
     const QString config = dir.path() + "/Config";
     QDir().mkpath(config);
-    QDirIterator it(bin + "/Config", QDir::Files);
+    // The whole Config folder, overlay group folders included.
+    QDirIterator it(bin + "/Config", QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
       const QString path = it.next();
-      QFile::copy(path, config + "/" + it.fileName());
+      const QString to = config + "/" + QDir(bin + "/Config").relativeFilePath(path);
+      QDir().mkpath(QFileInfo(to).path());
+      QFile::copy(path, to);
     }
     QFile ini(QStringLiteral(VELMO_SOURCE_DIR) + "/data/Config/Velmo.ini.utf8");
     if (!ini.open(QIODevice::ReadOnly)) {

@@ -57,10 +57,13 @@ class MainWindowTest : public QObject {
       const QString to = dir_.path() + "/home/" + sub;
       QDir(to).removeRecursively();
       QDir().mkpath(to);
-      QDirIterator it(bin + "/" + sub, QDir::Files);
+      // Whole folders, overlay group folders included.
+      QDirIterator it(bin + "/" + sub, QDir::Files, QDirIterator::Subdirectories);
       while (it.hasNext()) {
         const QString path = it.next();
-        QFile::copy(path, to + "/" + it.fileName());
+        const QString target = to + "/" + QDir(bin + "/" + sub).relativeFilePath(path);
+        QDir().mkpath(QFileInfo(target).path());
+        QFile::copy(path, target);
       }
     }
     QFile ini(QStringLiteral(VELMO_SOURCE_DIR) + "/data/Config/Velmo.ini.utf8");
@@ -279,6 +282,10 @@ class MainWindowTest : public QObject {
   void negativeInvertsGreyValues() {
     auto w = Open({study_.toStdString()});
     QVERIFY(w);
+    // Compare the picture alone: overlay level 1 -> 0 -> -1 hides the overlay texts.
+    w->overlayButton->click();
+    w->overlayButton->click();
+    QCOMPARE(w->overlayLevel(), -1);
     const QImage before = PaintedSnapshot(*w, 1);
     QVERIFY(NonBlack(before) > 0);
     w->negativeButton->click();

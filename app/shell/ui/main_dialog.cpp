@@ -189,6 +189,7 @@ MainDialog::MainDialog(std::vector<std::string> startupArguments, QWidget* paren
   // arguments and builds the lists.
   SetUpWindowLevelControls();
   SetUpCineControls();
+  SetUpHeaderAndOverlay();  // before the file area shows the first images
   SetUpMeasurementTools();
   SetUpExportAndPrint();
   SetUpFileControls();

@@ -441,6 +441,14 @@ class MainDialog : public QMainWindow {
 
  private:
   void SetUpExportAndPrint();
+
+  // ---- header lists and image-information overlay (main_dialog_header.cpp) ----
+ public:
+  class HeaderLists* headerLists = nullptr;    // the two "ヘッダ情報" lists and their buttons
+  class ImageOverlay* imageOverlay = nullptr;  // draws through overlayHook
+
+ private:
+  void SetUpHeaderAndOverlay();
 };
 
 }  // namespace velmo::ui
