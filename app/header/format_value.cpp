@@ -150,15 +150,10 @@ bool FormatTagValue(const DicomImage* image, bool blocked, const Dictionaries& d
   const bool big = syntax == kExplicitBig;
 
   // Character sets of the data set (top level only).
-  std::string charsets[5];
+  std::string_view charsets[5];
   const ElementView cs = FindElement(begin, end, syntax, 0, 0x0008, 0x0005);
-  if (cs.found()) {
-    SplitBackslashValues(UpToNul(cs.text()), charsets, 5, 16);
-    if (charsets[0].empty()) charsets[0] = "ISO 2022 IR 6";
-  } else {
-    charsets[0] = "ISO 2022 IR 6";
-    log.Write(SJ("特定文字集合(0008,0005)が無いデータです"), kLogNormal, 2);
-  }
+  if (!cs.found()) log.Write(SJ("特定文字集合(0008,0005)が無いデータです"), kLogNormal, 2);
+  CharacterSetValues(cs.found() ? UpToNul(cs.text()) : std::string_view(), charsets);
   const std::string_view firstThree[3] = {charsets[0], charsets[1], charsets[2]};
   int16_t priority[3] = {-1, -1, -1};
   FindNameGroupIndices(firstThree, settings.nameKeywords, priority);
@@ -175,7 +170,7 @@ bool FormatTagValue(const DicomImage* image, bool blocked, const Dictionaries& d
     if (code == "PN") {
       std::string groups[3];
       ConvertPersonNameGroups(rawText, groups);
-      for (std::string& s : groups) s = CutSjis(s, 255);
+      for (std::string& s : groups) s.resize(CutSjis(s, 255).size());
       if (priority[0] == -1 && priority[1] == -1 && priority[2] == -1) {
         text = groups[0];
       } else {

@@ -103,7 +103,7 @@ void ParseKeyFile(std::string_view bytes, OverlayGroup& group) {
     if (f.size() > 1) k.group = CutSjis(f[1], 4);
     if (f.size() > 2) k.element = CutSjis(f[2], 4);
     if (f.size() > 3) k.field4 = CutSjis(f[3], 2);
-    for (size_t i = 4; i < f.size(); ++i) k.values.push_back(CutSjis(f[i], 127));
+    for (size_t i = 4; i < f.size(); ++i) k.values.emplace_back(CutSjis(f[i], 127));
     group.alternatives = std::max(group.alternatives, static_cast<int>(k.values.size()));
     group.keys.push_back(std::move(k));
   }
@@ -122,7 +122,7 @@ void ParseCornerFile(std::string_view bytes, CornerTable& table) {
     item.enabled = static_cast<int16_t>(ParseInt(f[3]));
     item.group = TagText(f[4]);
     item.element = TagText(f[5]);
-    item.label = f.size() > 7 ? CutSjis(f[7], 31) : std::string();
+    item.label = f.size() > 7 ? std::string(CutSjis(f[7], 31)) : std::string();
     item.unit = f.size() > 8 ? CutSjis(f[8], 7) : std::string();
     if (item.enabled == 1 && n > largest) largest = n;
   }

@@ -189,7 +189,7 @@ bool OverlayGroupDialog::SaveKeys() {
     for (int v = 0; v < kValueColumns; ++v)
       if (!Cell(keyTable, r, 3 + v).empty()) last = v;
     for (int v = 0; v <= last; ++v) {
-      std::string value = CutSjis(Cell(keyTable, r, 3 + v, false), 127);
+      std::string value(CutSjis(Cell(keyTable, r, 3 + v, false), 127));
       for (char& c : value)
         if (c == ',') c = ' ';  // a comma would split the field
       k.values.push_back(std::move(value));
