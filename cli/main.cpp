@@ -16,7 +16,10 @@ void Usage() {
                "  list PATH... [--level patient|study|series|image]\n"
                "                                  the study list of files, folders or one DICOMDIR as TSV\n"
                "  measure FILE [view options] (--distance|--angle|--ctr [--drag]|--pixel|--roi-ellipse|--roi-rect ...)...\n"
-               "                                  label texts of measurements placed as the mouse would\n";
+               "                                  label texts of measurements placed as the mouse would\n"
+               "  mpr PATH... --line horizontal|vertical --pos N -o OUT [view options]\n"
+               "  mip PATH... [--x1 N --x2 N --y1 N --y2 N] [--direction 1|2] [--lower N --upper N] -o OUT\n"
+               "                                  the series of the first image, reformatted as the right pane shows it\n";
 }
 
 }  // namespace
@@ -40,6 +43,8 @@ int main(int argc, char** argv) {
   if (command == "render") return velmo::cli::RunRender(args);
   if (command == "list") return velmo::cli::RunList(args);
   if (command == "measure") return velmo::cli::RunMeasure(args);
+  if (command == "mpr") return velmo::cli::RunMpr(args);
+  if (command == "mip") return velmo::cli::RunMip(args);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();
     return velmo::cli::kExitOk;

@@ -91,6 +91,29 @@ void StoreSample(const MprState& s, uint8_t* out, uint16_t bits) {
   }
 }
 
+void FillReformatRecord(const DicomImage& left, const MprState& state, DicomImage& slot) {
+  // The attributes of the left record; its buffers are dropped from the copy at once.
+  slot = left;
+  std::vector<uint8_t>().swap(slot.headerCopy);
+  std::vector<uint8_t>().swap(slot.displayBitmap);
+  slot.loaded = 1;
+  slot.extracted = 1;
+  slot.rows = state.planes;
+  slot.columns = state.outputWidth;
+  slot.frameCount = 1;
+  slot.planarConfiguration = 0;
+  slot.syntaxType = kExplicitLittle;
+  slot.transferSyntaxUid = "1.2.840.10008.1.2.1";
+  slot.displayBitmapPane = 0;
+  UpdateReformatPixels(state, slot);
+}
+
+void UpdateReformatPixels(const MprState& state, DicomImage& slot) {
+  slot.pixelData.assign(state.output.begin(), state.output.end());
+  slot.pixelDataLength = static_cast<uint32_t>(std::min<uint64_t>(state.output.size(), 0xFFFFFFFEull));
+  slot.displayBitmapPane = 0;
+}
+
 void MprState::ReleaseVolume() {
   std::vector<uint16_t>().swap(volume);
   std::vector<uint8_t>().swap(output);

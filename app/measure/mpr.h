@@ -143,6 +143,15 @@ void SampleRange(const MprState& s, int32_t* lo, int32_t* hi);
 // 2-byte form little-endian).
 void StoreSample(const MprState& s, uint8_t* out, uint16_t bits);
 
+// The record the right pane shows for a reformat: the left image's attributes (no
+// buffer of the left image is shared), one frame of outputWidth x planes pixels in
+// little-endian, interleaved layout, and its own display bitmap. The window stays
+// the left image's.
+void FillReformatRecord(const DicomImage& left, const MprState& state, DicomImage& slot);
+// Copies the current output image into the record (after each extraction or
+// projection) and asks for a new display bitmap.
+void UpdateReformatPixels(const MprState& state, DicomImage& slot);
+
 // The value of a sample of the volume as the series stores it (signed or unsigned).
 inline int32_t VolumeValue(const MprState& s, uint16_t bits) {
   return s.isSigned ? int32_t(int16_t(bits)) : int32_t(bits);
