@@ -190,6 +190,7 @@ MainDialog::MainDialog(std::vector<std::string> startupArguments, QWidget* paren
   SetUpWindowLevelControls();
   SetUpCineControls();
   SetUpMeasurementTools();
+  SetUpVolumeTools();
   SetUpFileControls();
 }
 

@@ -11,6 +11,7 @@
 //   SetUpWindowLevelControls() - window/level and presets    (main_dialog_window_level.cpp)
 //   SetUpCineControls()        - CINE playback               (main_dialog_cine.cpp)
 //   SetUpMeasurementTools()    - measurement tools           (main_dialog_measure.cpp)
+//   SetUpVolumeTools()         - slice line, MPR and MIP     (main_dialog_volume.cpp)
 #include <QImage>
 #include <QMainWindow>
 #include <QPoint>
@@ -424,6 +425,20 @@ class MainDialog : public QMainWindow {
 
  private:
   void SetUpMeasurementTools();
+
+  // ---- slice line, MPR and MIP (main_dialog_volume.cpp) ----
+ public:
+  // Buttons 1072, 1077, 1086, the threshold boxes, the reformat shown in the right
+  // pane, line picking and drawing.
+  class VolumeToolController* volumeTools = nullptr;
+  QLineEdit* mipUpperEdit = nullptr;  // 1169 "上閾"
+  QLineEdit* mipLowerEdit = nullptr;  // 1170 "下閾"
+  // Test seam: called once the volume build's progress window is up.
+  std::function<void(class ProgressDialog&)> volumeProgressShown;
+
+ private:
+  void SetUpVolumeTools();
+  int volumeRightEntry_ = -1;  // the right pane's entry while it shows the reformat
 };
 
 }  // namespace velmo::ui
