@@ -1,6 +1,7 @@
 #include "measure/mip.h"
 
 #include <algorithm>
+#include <climits>
 #include <vector>
 
 #include "base/numbers.h"
@@ -20,6 +21,36 @@ void ResetMipSlab(MprState& state) {
   state.mipDragLine = 0;
   state.mipDragging = false;
 }
+
+namespace {
+
+// One plane of an unrotated grey volume: the entries take the largest sample strictly
+// between the thresholds (a sample outside them leaves the entry as it is).
+template <bool Signed>
+void ProjectPlane(const uint16_t* base, int32_t C, int32_t x1, int32_t x2, int32_t y1, int32_t y2, int dir,
+                  int32_t lower, int32_t upper, int32_t* row) {
+  constexpr int32_t kNone = INT32_MIN;
+  for (int32_t y = y1; y < y2; ++y) {
+    const uint16_t* line = base + uint64_t(y) * uint64_t(C);
+    if (dir == 1) {
+      for (int32_t x = x1; x < x2; ++x) {
+        const int32_t v = Signed ? int32_t(int16_t(line[x])) : int32_t(line[x]);
+        const int32_t c = (v > lower && v < upper) ? v : kNone;
+        row[x] = std::max(row[x], c);
+      }
+    } else {
+      int32_t m = row[y];
+      for (int32_t x = x1; x < x2; ++x) {
+        const int32_t v = Signed ? int32_t(int16_t(line[x])) : int32_t(line[x]);
+        const int32_t c = (v > lower && v < upper) ? v : kNone;
+        m = std::max(m, c);
+      }
+      row[y] = m;
+    }
+  }
+}
+
+}  // namespace
 
 void ProjectMip(MprState& state, int32_t lower, int32_t upper, int32_t rotationAngle) {
   const int32_t R = state.rows, C = state.columns, P = state.planes, W = state.outputWidth;
@@ -44,7 +75,13 @@ void ProjectMip(MprState& state, int32_t lower, int32_t upper, int32_t rotationA
   for (int32_t d = 0; d < P; ++d) {
     std::fill(row.begin(), row.end(), initial);
     const uint16_t* base = state.volume.data() + uint64_t(d) * plane;
-    for (int32_t y = y1; y < y2; ++y) {
+    if (!rotated && ch == 1) {
+      if (state.isSigned)
+        ProjectPlane<true>(base, C, x1, x2, y1, y2, dir, lower, upper, row.data());
+      else
+        ProjectPlane<false>(base, C, x1, x2, y1, y2, dir, lower, upper, row.data());
+    }
+    for (int32_t y = (!rotated && ch == 1) ? y2 : y1; y < y2; ++y) {
       for (int32_t x = x1; x < x2; ++x) {
         int32_t sx = x, sy = y;
         if (rotated) {

@@ -140,9 +140,10 @@ int32_t PlaneCount(double firstLocation, double lastLocation, double rowSpacing)
 MprReadResult ReadSeriesForVolume(const DicomImage& left, const std::vector<std::string>& paths, VolumeView view,
                                   MprState& state, std::string* message, const Log* log) {
   message->clear();
-  state.ReleaseVolume();
-  std::vector<MprSlice>().swap(state.slices);
-  std::vector<uint8_t>().swap(state.sliceBuffer);
+  // The volume's memory is reused when the next volume has the same size.
+  state.volumeValid = false;
+  state.slices.clear();
+  state.sliceBuffer.clear();  // its memory is kept for the next series
   state.rows = left.rows;
   state.columns = left.columns;
   state.channels = (left.isColour && !left.hasPalette) ? 3 : 1;
@@ -304,9 +305,13 @@ bool AllocateVolume(MprState& state, uint64_t* bytes) {
     return false;
   }
   try {
-    std::vector<uint16_t>().swap(state.volume);
+    // Every sample is written by the build, so a volume of the same size is reused as
+    // it stands; another size is freed before the new one is allocated.
+    if (state.volume.size() != samples) {
+      std::vector<uint16_t>().swap(state.volume);
+      state.volume.resize(static_cast<size_t>(samples));
+    }
     std::vector<uint8_t>().swap(state.output);
-    state.volume.resize(static_cast<size_t>(samples));
     state.output.assign(static_cast<size_t>(outBytes), 0);
   } catch (const std::exception&) {
     state.ReleaseVolume();
@@ -421,21 +426,56 @@ void ExtractMpr(MprState& state, bool draft) {
     const int32_t y = std::clamp(state.lineY, 0, R - 1);
     for (int32_t d = 0; d < P; ++d) {
       const uint16_t* src = state.volume.data() + uint64_t(d) * plane + uint64_t(y) * uint64_t(C) * uint64_t(ch);
-      for (int32_t x = 0; x < C; ++x) put(d, x, src + uint64_t(x) * ch);
+      uint8_t* o = state.output.data() + uint64_t(d) * uint64_t(W) * uint64_t(B);
+      if (bs == 2 && ch == 1) {
+        for (int32_t i = 0; i < C; ++i) {
+          o[2 * i] = static_cast<uint8_t>(src[i] & 0xFF);
+          o[2 * i + 1] = static_cast<uint8_t>(src[i] >> 8);
+        }
+      } else {
+        for (int32_t i = 0; i < C; ++i) put(d, i, src + uint64_t(i) * ch);
+      }
     }
     return;
   }
   const int32_t x = std::clamp(state.lineX, 0, C - 1);
   if (!draft) {
+    const int32_t n = std::min(R, W);
     for (int32_t d = 0; d < P; ++d) {
-      const uint16_t* base = state.volume.data() + uint64_t(d) * plane;
-      for (int32_t j = 0; j < R; ++j) put(d, j, base + (uint64_t(j) * uint64_t(C) + uint64_t(x)) * ch);
+      const uint16_t* base = state.volume.data() + uint64_t(d) * plane + uint64_t(x) * ch;
+      uint8_t* o = state.output.data() + uint64_t(d) * uint64_t(W) * uint64_t(B);
+      if (bs == 2 && ch == 1) {
+        for (int32_t j = 0; j < n; ++j) {
+          const uint16_t v = base[uint64_t(j) * uint64_t(C)];
+          o[2 * j] = static_cast<uint8_t>(v & 0xFF);
+          o[2 * j + 1] = static_cast<uint8_t>(v >> 8);
+        }
+      } else {
+        for (int32_t j = 0; j < n; ++j) put(d, j, base + uint64_t(j) * uint64_t(C) * ch);
+      }
     }
     return;
   }
   // Draft: every second plane and source row; the pixel and its right neighbour (the
   // pixel itself at the last column) fill two output pixels in two output rows.
   const int32_t right = x + 1 < C ? x + 1 : x;
+  if (bs == 2 && ch == 1) {
+    for (int32_t d = 0; d < P; d += 2) {
+      const uint16_t* base = state.volume.data() + uint64_t(d) * plane;
+      uint8_t* o0 = state.output.data() + uint64_t(d) * uint64_t(W) * 2;
+      uint8_t* o1 = d + 1 < P ? o0 + uint64_t(W) * 2 : nullptr;
+      for (int32_t j = 0; j < R && j < W; j += 2) {
+        const uint16_t a = base[uint64_t(j) * uint64_t(C) + uint64_t(x)];
+        const uint16_t b = base[uint64_t(j) * uint64_t(C) + uint64_t(right)];
+        const uint8_t pix[4] = {static_cast<uint8_t>(a & 0xFF), static_cast<uint8_t>(a >> 8),
+                                static_cast<uint8_t>(b & 0xFF), static_cast<uint8_t>(b >> 8)};
+        const size_t bytes = j + 1 < W ? 4 : 2;  // writes stay inside the output row
+        std::memcpy(o0 + 2 * j, pix, bytes);
+        if (o1) std::memcpy(o1 + 2 * j, pix, bytes);
+      }
+    }
+    return;
+  }
   for (int32_t d = 0; d < P; d += 2) {
     const uint16_t* base = state.volume.data() + uint64_t(d) * plane;
     for (int32_t j = 0; j < R; j += 2) {
