@@ -92,9 +92,9 @@ void StoreSample(const MprState& s, uint8_t* out, uint16_t bits) {
 }
 
 void FillReformatRecord(const DicomImage& left, const MprState& state, DicomImage& slot) {
-  // The attributes of the left record; its buffers are dropped from the copy at once.
+  // A copy of the left record: its attributes and header bytes (readers of the header
+  // find what headerSize promises); its display bitmap is dropped at once.
   slot = left;
-  std::vector<uint8_t>().swap(slot.headerCopy);
   std::vector<uint8_t>().swap(slot.displayBitmap);
   slot.loaded = 1;
   slot.extracted = 1;
@@ -138,7 +138,7 @@ int32_t PlaneCount(double firstLocation, double lastLocation, double rowSpacing)
 }
 
 MprReadResult ReadSeriesForVolume(const DicomImage& left, const std::vector<std::string>& paths, VolumeView view,
-                                  MprState& state, std::string* message, const Log* log) {
+                                  MprState& state, std::string* message, const Log* log, FileSource* files) {
   message->clear();
   // The volume's memory is reused when the next volume has the same size.
   state.volumeValid = false;
@@ -179,6 +179,7 @@ MprReadResult ReadSeriesForVolume(const DicomImage& left, const std::vector<std:
   LoadContext ctx;
   ctx.records.assign(1, DicomImage{});
   ctx.viewIndex[1] = 0;
+  if (files) ctx.files = files;
   for (const std::string& path : paths) {
     ctx.records[0] = DicomImage{};
     if (!ReadDicomFile(ctx, path, 1, true)) return fail(SJ("未対応フォーマットのファイルです"));

@@ -20,6 +20,7 @@
 namespace velmo {
 
 struct DicomImage;
+class FileSource;
 class Log;
 
 // One accepted slice of the series, read from its own file.
@@ -102,8 +103,10 @@ struct MprProgress {
 // sorts them, and computes the plane count and output width. On kFailed *message
 // holds the warning to show (Shift-JIS); kNoSlices means nothing was accepted.
 // Does not build the volume.
+// `files` null reads the disk.
 MprReadResult ReadSeriesForVolume(const DicomImage& left, const std::vector<std::string>& paths, VolumeView view,
-                                  MprState& state, std::string* message, const Log* log = nullptr);
+                                  MprState& state, std::string* message, const Log* log = nullptr,
+                                  FileSource* files = nullptr);
 
 // The descending selection sort by slice location (first of equal maxima, swapped).
 void SortSlicesByLocation(std::vector<MprSlice>& slices);
@@ -143,10 +146,10 @@ void SampleRange(const MprState& s, int32_t* lo, int32_t* hi);
 // 2-byte form little-endian).
 void StoreSample(const MprState& s, uint8_t* out, uint16_t bits);
 
-// The record the right pane shows for a reformat: the left image's attributes (no
-// buffer of the left image is shared), one frame of outputWidth x planes pixels in
-// little-endian, interleaved layout, and its own display bitmap. The window stays
-// the left image's.
+// The record the right pane shows for a reformat: a copy of the left image's
+// attributes and header bytes (no buffer of the left image is shared), one frame of
+// outputWidth x planes pixels in little-endian, interleaved layout, and its own
+// display bitmap. The window stays the left image's.
 void FillReformatRecord(const DicomImage& left, const MprState& state, DicomImage& slot);
 // Copies the current output image into the record (after each extraction or
 // projection) and asks for a new display bitmap.

@@ -249,6 +249,21 @@ TEST(MprVolume, MatchesPlainEvaluation) {
     }
     EXPECT_EQ(state.outputWidth, 5);
 
+    // The right pane's record: the output image in little-endian order, no shared buffer.
+    state.activeLine = 1;
+    state.lineY = 1;
+    ExtractMpr(state, false);
+    DicomImage slot;
+    FillReformatRecord(series.left(), state, slot);
+    EXPECT_EQ(slot.rows, state.planes);
+    EXPECT_EQ(slot.columns, 5);
+    EXPECT_EQ(slot.syntaxType, kExplicitLittle);
+    EXPECT_EQ(slot.pixelData, state.output);
+    EXPECT_TRUE(slot.displayBitmap.empty());
+    EXPECT_NE(slot.pixelData.data(), series.left().pixelData.data());
+    const uint16_t first = uint16_t(slot.pixelData[0] | (slot.pixelData[1] << 8));
+    EXPECT_EQ(VolumeValue(state, first), VolumeValues(state)[5]);  // plane 0, row 1, column 0
+
     // Two workers give the same bytes as one.
     MprState two;
     ASSERT_TRUE(Build(series, two, 2));
