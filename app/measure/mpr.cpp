@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "base/log.h"
@@ -394,10 +395,17 @@ void BuildVolume(MprState& state, MprProgress& progress, int threads) {
   progress.done = false;
   progress.plane = 0;
   if (threads < 1) threads = 1;
+  std::thread other;
+  std::vector<int64_t> acc0, acc1;
   if (threads > 1 && state.planes > 1) {
     // Planes alternate between the workers so both reach the end at the same time.
-    std::vector<int64_t> acc0, acc1;
-    std::thread other([&] { ResamplePlanes(state, 1, state.planes, 2, progress, acc1); });
+    try {
+      other = std::thread([&] { ResamplePlanes(state, 1, state.planes, 2, progress, acc1); });
+    } catch (const std::system_error&) {
+      // No second thread to be had: this one does every plane.
+    }
+  }
+  if (other.joinable()) {
     ResamplePlanes(state, 0, state.planes, 2, progress, acc0);
     other.join();
   } else {

@@ -6,6 +6,7 @@
 #include <QToolButton>
 #include <algorithm>
 #include <cmath>
+#include <system_error>
 
 #include "base/log.h"
 #include "base/notifier.h"
@@ -135,10 +136,15 @@ bool VolumeToolController::BuildVolume(const DicomImage& left) {
   building_ = true;
   host_.setBusy(true);
   const unsigned cores = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
-  worker_ = std::thread([this, cores, hook = workerStarting] {
+  auto work = [this, cores, hook = workerStarting] {
     if (hook) hook(progress_);
     velmo::BuildVolume(state_, progress_, int(cores));
-  });
+  };
+  try {
+    worker_ = std::thread(work);
+  } catch (const std::system_error&) {
+    work();  // no worker thread to be had: the build runs here
+  }
   const bool finished = host_.runProgress(
       state_.planes, [this] { return progress_.plane.load(); }, [this] { return progress_.done.load(); });
   if (!finished) progress_.cancel = true;
