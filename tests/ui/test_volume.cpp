@@ -17,6 +17,8 @@
 #include "render/ui/pane_view.h"
 #include "shell/ui/message_notifier.h"
 #include "shell/ui/progress_dialog.h"
+#include "support/dicom_writer.h"
+#include "support/test_util.h"
 #include "test_window_level_support.h"
 
 using namespace velmo;
@@ -203,6 +205,48 @@ class VolumeTest : public QObject {
     QCOMPARE(notifier.shown().back().message, QStringLiteral("画像左上の座標(0020,0032)の情報がありません"));
     QCOMPARE(notifier.shown().back().caption, QStringLiteral("警告"));
     QCOMPARE(dlg_->loadContext().viewIndex[2], ct2_);
+  }
+
+  // A coronal image in the same frame of reference, 300 rows below the axial image's
+  // top edge: on the axial image the slice line is row 300, drawn in "スライスライン".
+  void sliceLineOnTheLeftPane() {
+    const DicomImage axial = *dlg_->ShownImage(1);
+    const float* p = axial.imagePosition;
+    test::DicomWriter w(1);
+    w.Text(0x0008, 0x0008, "CS", "ORIGINAL\\PRIMARY\\AXIAL");
+    w.Text(0x0008, 0x0018, "UI", "1.2.3.4.5.6.7");
+    w.Text(0x0010, 0x0020, "LO", axial.patientId.str());
+    w.Text(0x0020, 0x000D, "UI", "1.2.3.4.5.6.8");
+    w.Text(0x0020, 0x000E, "UI", "1.2.3.4.5.6.9");
+    w.Text(0x0020, 0x0032, "DS",
+           std::to_string(p[0]) + "\\" + std::to_string(p[1] + 0.7 * 300) + "\\" + std::to_string(p[2] + 50));
+    w.Text(0x0020, 0x0037, "DS", "1\\0\\0\\0\\0\\-1");
+    w.Text(0x0020, 0x0052, "UI", axial.frameOfReferenceUid.str());
+    w.Text(0x0028, 0x0004, "CS", "MONOCHROME2");
+    w.U16(0x0028, 0x0010, 512);
+    w.U16(0x0028, 0x0011, 512);
+    w.Text(0x0028, 0x0030, "DS", "0.7\\0.7");
+    w.U16(0x0028, 0x0100, 16);
+    w.U16(0x0028, 0x0101, 12);
+    w.U16(0x0028, 0x0102, 11);
+    w.U16(0x0028, 0x0103, 0);
+    w.PixelData(test::Bytes(512 * 512 * 2, 0));
+    const std::string path = inst_->dir.path().toStdString() + "/coronal.dcm";
+    test::WriteBytes(path, test::MakeFile("1.2.840.10008.1.2.1", w.bytes()));
+    dlg_->TakeFiles({path});
+    const int coronal = EntryOf(*dlg_, "coronal.dcm");
+    QVERIFY(coronal >= 0);
+    dlg_->ShowEntry(1, EntryOf(*dlg_, "CT0020.dcm"));
+    dlg_->ShowEntry(2, coronal);
+    dlg_->SetActivePane(1);
+    QVERIFY(tools_->sliceLine().available);
+    QVERIFY(std::abs(tools_->sliceLine().a.y[0] - 300) < 0.01);
+    const QColor colour = ColorFromBgr(dlg_->settings().sliceLineColor);
+    QVERIFY(!Near(Painted(*dlg_, 1).pixel(At(1, 200, 299.5)), colour));
+    QTest::mouseClick(Button("1072"), Qt::LeftButton);
+    QVERIFY(tools_->sliceLineFlag(1));
+    QVERIFY(Near(Painted(*dlg_, 1).pixel(At(1, 200, 299.5)), colour));
+    Screenshot("slice_line.png");
   }
 
   void seriesChangeAndCombinedModeSwitchOff() {
