@@ -4,6 +4,8 @@
 // draft), and a MIP over the full slab.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
 #include <random>
 
 #include "dicom/load_context.h"
@@ -70,6 +72,10 @@ void BM_BuildVolume256(benchmark::State& state) {
   state.counters["slices_MiB"] = double(s.sliceBuffer.size()) / mib;
   state.counters["volume_MiB"] = double(s.volume.size() * 2 + s.output.size()) / mib;
   state.counters["accumulators_MiB"] = double(threads) * double(s.PlaneSamples()) * 8.0 / mib;
+  // The process's peak resident size so far (the build runs first in this file).
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["max_rss_MiB"] = double(usage.ru_maxrss) / 1024.0;
 }
 BENCHMARK(BM_BuildVolume256)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
 
@@ -170,5 +176,24 @@ void BM_LoaderWholeFileReads(benchmark::State& state) {
   state.counters["files_per_s"] = benchmark::Counter(double(f.paths.size()), benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_LoaderWholeFileReads)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+namespace {
+
+// The loader's whole view-position load (read, extract, copy the pixels) of the same
+// files: what showing each slice in a pane costs.
+void BM_LoaderViewLoads(benchmark::State& state) {
+  SeriesFiles& f = Files();
+  for (auto _ : state) {
+    for (const std::string& p : f.paths) {
+      LoadContext ctx;
+      PrepareSingleFile(ctx, p);
+      benchmark::DoNotOptimize(LoadImageAtViewPosition(ctx, 1));
+    }
+  }
+  state.counters["files_per_s"] = benchmark::Counter(double(f.paths.size()), benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_LoaderViewLoads)->Unit(benchmark::kMillisecond);
 
 }  // namespace
