@@ -42,6 +42,7 @@ struct SliceSpec {
   std::function<int(int x, int y)> value;  // stored value of each pixel
   std::vector<std::pair<uint16_t, uint16_t>> omit;  // elements left out
   bool compressed = false;
+  bool colour = false;  // RGB, 8 bits: channel c of a pixel is value + 10 c
 };
 
 Bytes SliceFile(const SliceSpec& s) {
@@ -61,7 +62,13 @@ Bytes SliceFile(const SliceSpec& s) {
   if (keep(0x0020, 0x0037)) w.Text(0x0020, 0x0037, "DS", "1\\0\\0\\0\\1\\0");
   if (keep(0x0020, 0x0052)) w.Text(0x0020, 0x0052, "UI", s.frame);
   if (keep(0x0020, 0x1041)) w.Text(0x0020, 0x1041, "DS", std::to_string(s.location));
-  w.Text(0x0028, 0x0004, "CS", "MONOCHROME2");
+  if (s.colour) {
+    w.U16(0x0028, 0x0002, 3);
+    w.Text(0x0028, 0x0004, "CS", "RGB");
+    w.U16(0x0028, 0x0006, 0);
+  } else {
+    w.Text(0x0028, 0x0004, "CS", "MONOCHROME2");
+  }
   if (keep(0x0028, 0x0010)) w.U16(0x0028, 0x0010, uint16_t(s.rows));
   if (keep(0x0028, 0x0011)) w.U16(0x0028, 0x0011, uint16_t(s.columns));
   if (keep(0x0028, 0x0030)) w.Text(0x0028, 0x0030, "DS", s.spacing);
@@ -79,7 +86,9 @@ Bytes SliceFile(const SliceSpec& s) {
   for (int y = 0; y < s.rows; ++y)
     for (int x = 0; x < s.columns; ++x) {
       const int v = s.value ? s.value(x, y) : 0;
-      if (s.bits == 16) {
+      if (s.colour) {
+        for (int c = 0; c < 3; ++c) pixels.push_back(uint8_t(v + 10 * c));
+      } else if (s.bits == 16) {
         const uint16_t u = uint16_t(v);
         if (big) {
           pixels.push_back(uint8_t(u >> 8));
@@ -294,6 +303,45 @@ TEST(MprVolume, EightBitSeriesStaysInsideItsBuffersAndRange) {
   ExtractMpr(state, false);
   EXPECT_EQ(state.output.size(), size_t(state.planes) * 5);
   EXPECT_EQ(state.output[0], uint8_t(got[4]));
+}
+
+TEST(MprVolume, ColourSeriesIsResampledChannelByChannel) {
+  std::vector<SliceSpec> specs;
+  for (int i = 0; i < 6; ++i) {
+    SliceSpec s;
+    s.location = 5 - i;
+    s.bits = 8;
+    s.isSigned = false;
+    s.colour = true;
+    s.value = Noise(i, 0, 200);
+    specs.push_back(s);
+  }
+  Series series(specs);
+  MprState state;
+  ASSERT_TRUE(Build(series, state, 2));
+  EXPECT_EQ(state.BytesPerPixel(), 3);
+  for (int c = 0; c < 3; ++c) {
+    std::vector<SliceSpec> channel = specs;
+    for (SliceSpec& s : channel) s.value = [f = s.value, c](int x, int y) { return f(x, y) + 10 * c; };
+    const std::vector<int32_t> ref = ReferenceVolume(channel, state.planes);
+    for (size_t i = 0; i < ref.size(); ++i)
+      ASSERT_EQ(VolumeValue(state, state.volume[i * 3 + size_t(c)]), std::clamp(ref[i], 0, 255)) << c << " " << i;
+  }
+  // Both lines and the MIP write whole RGB pixels inside the output.
+  for (int line = 1; line <= 2; ++line) {
+    state.activeLine = line;
+    state.lineX = 4;
+    state.lineY = 3;
+    ExtractMpr(state, false);
+    ExtractMpr(state, true);
+    EXPECT_EQ(state.output.size(), size_t(state.planes) * 5 * 3);
+  }
+  EXPECT_EQ(state.output[3 * 1 + 1], uint8_t(VolumeValue(state, state.volume[(0 * 5 + 4) * 3 + 1])));  // draft at the last column: pixel 1 repeats (4, 0)
+  ResetMipSlab(state);
+  state.mipX1 = 0;
+  state.mipX2 = 5;
+  ProjectMip(state, -65535, 65535, 0);
+  EXPECT_EQ(state.output.size(), size_t(state.planes) * 5 * 3);
 }
 
 TEST(MprRead, SkipsOtherImagesAndReportsMissingElements) {

@@ -153,10 +153,6 @@ void MainDialog::SetUpVolumeTools() {
   connect(this, &MainDialog::paneMouseReleased, tools, &VolumeToolController::OnRelease);
   connect(this, &MainDialog::paneImageChanged, tools, &VolumeToolController::OnPaneImageChanged);
   connect(this, &MainDialog::activePaneChanged, tools, &VolumeToolController::OnActivePaneChanged);
-  // The combined display switches the volume views off (their buttons are disabled).
-  connect(combineButton, &QToolButton::clicked, tools, [this, tools] {
-    if (combinedMode() && tools->mode() != VolumeToolController::Mode::kOff) tools->SwitchOff();
-  });
   auto previous = paneGraphicsHook;
   paneGraphicsHook = [previous, tools](int pane, QPainter& painter) {
     if (previous) previous(pane, painter);
