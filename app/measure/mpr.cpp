@@ -198,8 +198,7 @@ MprReadResult ReadSeriesForVolume(const DicomImage& left, const std::vector<std:
     r.end = buf + file.headerSize - headerBytes;
     r.syntax = syntax;
     const ElementView pixel = ReadElementAt(buf + file.headerSize - headerBytes, buf + held, syntax);
-    // Encapsulated (compressed) pixel data cannot be stacked.
-    if (!pixel.found() || pixel.length == 0xFFFFFFFFu) return fail(SJ("未対応フォーマットのファイルです"));
+    if (!pixel.found()) return fail(SJ("未対応フォーマットのファイルです"));
 
     MprSlice s;
     s.filePath = path;
@@ -242,6 +241,8 @@ MprReadResult ReadSeriesForVolume(const DicomImage& left, const std::vector<std:
       WriteLog(log, Format(SJ("MPR: 対象外のスライスを除外しました（%s）"), PathText(path)), kLogNormal, 2);
       continue;
     }
+    // Encapsulated (compressed) pixel data cannot be stacked.
+    if (pixel.length == 0xFFFFFFFFu) return fail(SJ("未対応フォーマットのファイルです"));
     const uint16_t bitsAllocated = [&] {
       const ElementView e = r.Find(0x0028, 0x0100);
       return e.found() ? ReadU16(e, big) : uint16_t{0};

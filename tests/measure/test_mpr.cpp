@@ -360,6 +360,9 @@ TEST(MprRead, SkipsOtherImagesAndReportsMissingElements) {
     SliceSpec otherSize = base(7);
     otherSize.rows = 6;
     specs.insert(specs.begin() + 2, localiser);
+    SliceSpec compressedLocaliser = localiser;  // skipped before its pixel data matters
+    compressedLocaliser.compressed = true;
+    specs.push_back(compressedLocaliser);
     specs.push_back(otherFrame);
     specs.push_back(otherSize);
     Series series(specs);
