@@ -30,7 +30,7 @@ const char* kExplicit = "1.2.840.10008.1.2.1";
 const char* kBig = "1.2.840.10008.1.2.2";
 
 // One slice file of a synthetic series.
-struct SliceSpec {
+struct SliceParams {
   double location = 0;
   int rows = 4, columns = 5;
   int bits = 16;
@@ -45,7 +45,7 @@ struct SliceSpec {
   bool colour = false;  // RGB, 8 bits: channel c of a pixel is value + 10 c
 };
 
-Bytes SliceFile(const SliceSpec& s) {
+Bytes SliceFile(const SliceParams& s) {
   const int syntax = s.syntax == kImplicit ? 0 : (s.syntax == kBig ? 2 : 1);
   const bool big = syntax == 2;
   DicomWriter w(syntax);
@@ -112,10 +112,10 @@ struct Series {
   std::vector<std::string> paths;
   LoadContext ctx;
   DicomImage& left() { return ctx.records[0]; }
-  explicit Series(const std::vector<SliceSpec>& specs) {
-    for (size_t i = 0; i < specs.size(); ++i) {
+  explicit Series(const std::vector<SliceParams>& params) {
+    for (size_t i = 0; i < params.size(); ++i) {
       paths.push_back(dir.File("s" + std::to_string(i) + ".dcm"));
-      test::WriteBytes(paths.back(), SliceFile(specs[i]));
+      test::WriteBytes(paths.back(), SliceFile(params[i]));
     }
     PrepareSingleFile(ctx, paths.empty() ? std::string() : paths[0]);
     if (!paths.empty()) EXPECT_TRUE(LoadImageAtViewPosition(ctx, 1));
@@ -136,14 +136,14 @@ std::function<int(int, int)> Noise(int seed, int lo, int hi) {
 // The resampled volume by a plain reading of the formulas: slices sorted by location
 // (largest first), step b = N * 512 / P, the cubic kernel with double sums between
 // slice 2 and N - 2, linear interpolation elsewhere.
-std::vector<int32_t> ReferenceVolume(std::vector<SliceSpec> specs, int planes) {
-  std::stable_sort(specs.begin(), specs.end(),
-                   [](const SliceSpec& a, const SliceSpec& b) { return a.location > b.location; });
-  const int n = int(specs.size()), R = specs[0].rows, C = specs[0].columns;
+std::vector<int32_t> ReferenceVolume(std::vector<SliceParams> params, int planes) {
+  std::stable_sort(params.begin(), params.end(),
+                   [](const SliceParams& a, const SliceParams& b) { return a.location > b.location; });
+  const int n = int(params.size()), R = params[0].rows, C = params[0].columns;
   auto sample = [&](int i, int p) {
-    int v = specs[size_t(i)].value(p % C, p / C);
-    if (specs[size_t(i)].bits == 16) return specs[size_t(i)].isSigned ? int(int16_t(uint16_t(v))) : int(uint16_t(v));
-    return specs[size_t(i)].isSigned ? int(int8_t(uint8_t(v))) : int(uint8_t(v));
+    int v = params[size_t(i)].value(p % C, p / C);
+    if (params[size_t(i)].bits == 16) return params[size_t(i)].isSigned ? int(int16_t(uint16_t(v))) : int(uint16_t(v));
+    return params[size_t(i)].isSigned ? int(int8_t(uint8_t(v))) : int(uint8_t(v));
   };
   std::vector<int32_t> out(size_t(planes) * R * C);
   const unsigned b = unsigned(n) * 512u / unsigned(planes);
@@ -230,17 +230,17 @@ TEST(MprVolume, MatchesPlainEvaluation) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<SliceSpec> specs;
+    std::vector<SliceParams> params;
     for (size_t i = 0; i < c.locations.size(); ++i) {
-      SliceSpec s;
+      SliceParams s;
       s.location = c.locations[i];
       s.syntax = c.syntax;
       s.isSigned = c.isSigned;
       s.spacing = c.spacing;
       s.value = Noise(int(i) + 1, c.lo, c.hi);
-      specs.push_back(s);
+      params.push_back(s);
     }
-    Series series(specs);
+    Series series(params);
     MprState state;
     ASSERT_TRUE(Build(series, state));
     const auto [mn, mx] = std::minmax_element(c.locations.begin(), c.locations.end());
@@ -249,7 +249,7 @@ TEST(MprVolume, MatchesPlainEvaluation) {
     for (size_t i = 1; i < state.slices.size(); ++i)
       EXPECT_GE(state.slices[i - 1].sliceLocation, state.slices[i].sliceLocation);
     {
-      const auto got = VolumeValues(state), ref = ReferenceVolume(specs, state.planes);
+      const auto got = VolumeValues(state), ref = ReferenceVolume(params, state.planes);
       ASSERT_EQ(got.size(), ref.size());
       // The kernel overshoots near sharp edges; a value beyond what the series can
       // store is clamped to its range rather than wrapped around.
@@ -281,20 +281,20 @@ TEST(MprVolume, MatchesPlainEvaluation) {
 }
 
 TEST(MprVolume, EightBitSeriesStaysInsideItsBuffersAndRange) {
-  std::vector<SliceSpec> specs;
+  std::vector<SliceParams> params;
   for (int i = 0; i < 6; ++i) {
-    SliceSpec s;
+    SliceParams s;
     s.location = i;
     s.bits = 8;
     s.isSigned = false;
     s.value = Noise(i, 0, 255);
-    specs.push_back(s);
+    params.push_back(s);
   }
-  Series series(specs);
+  Series series(params);
   MprState state;
   ASSERT_TRUE(Build(series, state));
   EXPECT_EQ(state.BytesPerPixel(), 1);
-  const std::vector<int32_t> ref = ReferenceVolume(specs, state.planes);
+  const std::vector<int32_t> ref = ReferenceVolume(params, state.planes);
   const std::vector<int32_t> got = VolumeValues(state);
   ASSERT_EQ(got.size(), ref.size());
   for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], std::clamp(ref[i], 0, 255)) << i;
@@ -306,23 +306,23 @@ TEST(MprVolume, EightBitSeriesStaysInsideItsBuffersAndRange) {
 }
 
 TEST(MprVolume, ColourSeriesIsResampledChannelByChannel) {
-  std::vector<SliceSpec> specs;
+  std::vector<SliceParams> params;
   for (int i = 0; i < 6; ++i) {
-    SliceSpec s;
+    SliceParams s;
     s.location = 5 - i;
     s.bits = 8;
     s.isSigned = false;
     s.colour = true;
     s.value = Noise(i, 0, 200);
-    specs.push_back(s);
+    params.push_back(s);
   }
-  Series series(specs);
+  Series series(params);
   MprState state;
   ASSERT_TRUE(Build(series, state, 2));
   EXPECT_EQ(state.BytesPerPixel(), 3);
   for (int c = 0; c < 3; ++c) {
-    std::vector<SliceSpec> channel = specs;
-    for (SliceSpec& s : channel) s.value = [f = s.value, c](int x, int y) { return f(x, y) + 10 * c; };
+    std::vector<SliceParams> channel = params;
+    for (SliceParams& s : channel) s.value = [f = s.value, c](int x, int y) { return f(x, y) + 10 * c; };
     const std::vector<int32_t> ref = ReferenceVolume(channel, state.planes);
     for (size_t i = 0; i < ref.size(); ++i)
       ASSERT_EQ(VolumeValue(state, state.volume[i * 3 + size_t(c)]), std::clamp(ref[i], 0, 255)) << c << " " << i;
@@ -346,26 +346,26 @@ TEST(MprVolume, ColourSeriesIsResampledChannelByChannel) {
 
 TEST(MprRead, SkipsOtherImagesAndReportsMissingElements) {
   auto base = [](double loc) {
-    SliceSpec s;
+    SliceParams s;
     s.location = loc;
     s.value = Noise(int(loc), -50, 50);
     return s;
   };
   {  // A localiser, another frame of reference and a slice of another size are skipped.
-    std::vector<SliceSpec> specs = {base(0), base(1), base(2), base(3)};
-    SliceSpec localiser = base(9);
+    std::vector<SliceParams> params = {base(0), base(1), base(2), base(3)};
+    SliceParams localiser = base(9);
     localiser.imageType = "ORIGINAL\\PRIMARY\\LOCALIZER";
-    SliceSpec otherFrame = base(-9);
+    SliceParams otherFrame = base(-9);
     otherFrame.frame = "1.2.3.5";
-    SliceSpec otherSize = base(7);
+    SliceParams otherSize = base(7);
     otherSize.rows = 6;
-    specs.insert(specs.begin() + 2, localiser);
-    SliceSpec compressedLocaliser = localiser;  // skipped before its pixel data matters
+    params.insert(params.begin() + 2, localiser);
+    SliceParams compressedLocaliser = localiser;  // skipped before its pixel data matters
     compressedLocaliser.compressed = true;
-    specs.push_back(compressedLocaliser);
-    specs.push_back(otherFrame);
-    specs.push_back(otherSize);
-    Series series(specs);
+    params.push_back(compressedLocaliser);
+    params.push_back(otherFrame);
+    params.push_back(otherSize);
+    Series series(params);
     MprState state;
     std::string message;
     ASSERT_EQ(Read(series, state, &message), MprReadResult::kOk) << message;
@@ -375,19 +375,19 @@ TEST(MprRead, SkipsOtherImagesAndReportsMissingElements) {
     EXPECT_EQ(state.sliceBuffer.size(), 4u * 4 * 5 * 2);
   }
   struct Failure {
-    std::vector<SliceSpec> specs;
+    std::vector<SliceParams> params;
     VolumeView view;
     const char* message;
   };
   auto without = [&](uint16_t g, uint16_t e) {
-    std::vector<SliceSpec> v = {base(0), base(1)};
+    std::vector<SliceParams> v = {base(0), base(1)};
     v[1].omit.push_back({g, e});
     return v;
   };
-  std::vector<SliceSpec> compressed = {base(0), base(1)};
+  std::vector<SliceParams> compressed = {base(0), base(1)};
   compressed[1].compressed = true;
-  std::vector<SliceSpec> badSpacing = {base(0), base(1)};
-  for (SliceSpec& s : badSpacing) s.spacing = "0\\0";
+  std::vector<SliceParams> badSpacing = {base(0), base(1)};
+  for (SliceParams& s : badSpacing) s.spacing = "0\\0";
   const Failure failures[] = {
       {{base(4)}, VolumeView::kMpr, "MPRを実行するためのスライス幅がありません"},
       {{base(2), base(2), base(2)}, VolumeView::kMpr, "MPRを実行するためのスライス幅がありません"},
@@ -402,7 +402,7 @@ TEST(MprRead, SkipsOtherImagesAndReportsMissingElements) {
   };
   for (const Failure& f : failures) {
     SCOPED_TRACE(f.message);
-    Series series(f.specs);
+    Series series(f.params);
     MprState state;
     std::string message;
     EXPECT_EQ(Read(series, state, &message, f.view), MprReadResult::kFailed);
