@@ -1,11 +1,18 @@
 #pragma once
 // Shared pieces of velmo-cli: the stderr notifier, output text conversion and
 // the exit codes (0 done, 1 the operation failed, 2 bad usage).
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/notifier.h"
+
+namespace velmo {
+struct DicomImage;
+class Log;
+}  // namespace velmo
 
 namespace velmo::cli {
 
@@ -30,6 +37,27 @@ std::string CleanText(std::string_view sjis);
 // Prints "velmo-cli: <message>" (message in Shift-JIS) to stderr.
 void PrintError(std::string_view sjisMessage);
 
+// The view and output options of `render` (shared by the commands that write a pane's
+// picture).
+struct ViewOptions {
+  std::string out;
+  int32_t frame = 1, canvasW = 512, canvasH = 512;
+  enum Mode { kFit, kOneToOne, kActual, kZoom } mode = kFit;
+  std::string zoomText;
+  std::optional<int32_t> level, width;
+  std::optional<std::string> rotateLeft, rotateRight;
+  bool flipH = false, flipV = false, negative = false, palette = false, denoise = false, sharpen = false,
+       bicubic = false;
+};
+// Takes the option at args[i] (and its value, advancing i): 1 taken, 0 not a view
+// option, -1 bad usage (*why says what is wrong).
+int ParseViewOption(const std::vector<std::string>& args, size_t& i, ViewOptions& o, std::string* why);
+// OUT ends in .bmp, .jpg, .jpeg or .png.
+bool OutputNameAccepted(const std::string& out);
+// One display conversion of `im` in pane `paneNumber` (2: the right pane showing a
+// reformatted image) with the options, written to o.out. Returns the exit status.
+int RenderRecordToFile(DicomImage& im, const ViewOptions& o, int paneNumber, const Log& log, Notifier& notifier);
+
 int RunInfo(const std::vector<std::string>& args);
 int RunRender(const std::vector<std::string>& args);
 int RunList(const std::vector<std::string>& args);
@@ -38,5 +66,7 @@ int RunMeasure(const std::vector<std::string>& args);
 int RunEdit(const std::string& command, const std::vector<std::string>& args);
 int RunDump(const std::vector<std::string>& args);
 int RunOverlay(const std::vector<std::string>& args);
+int RunMpr(const std::vector<std::string>& args);
+int RunMip(const std::vector<std::string>& args);
 
 }  // namespace velmo::cli

@@ -130,70 +130,143 @@ bool WritePng(const std::string& path, const Picture& pic) {
 
 }  // namespace
 
+int ParseViewOption(const std::vector<std::string>& args, size_t& i, ViewOptions& o, std::string* why) {
+  const std::string& a = args[i];
+  auto value = [&](std::string* v) {
+    if (i + 1 >= args.size()) return false;
+    *v = args[++i];
+    return true;
+  };
+  auto bad = [&](const std::string& text) {
+    *why = text;
+    return -1;
+  };
+  std::string v;
+  if (a == "-o" || a == "--output") {
+    if (!value(&o.out)) return bad("-o needs a file name");
+  } else if (a == "--frame") {
+    if (!value(&v) || !WholeNumber(v, &o.frame) || o.frame < 1) return bad("--frame needs a number from 1");
+  } else if (a == "--canvas") {
+    const size_t x = value(&v) ? v.find_first_of("xX") : std::string::npos;
+    if (x == std::string::npos || !WholeNumber(v.substr(0, x), &o.canvasW) || !WholeNumber(v.substr(x + 1), &o.canvasH) ||
+        o.canvasW < 4 || o.canvasH < 1 || o.canvasW > 65536 || o.canvasH > 65536)
+      return bad("--canvas needs WxH (width 4..65536, height 1..65536)");
+  } else if (a == "--fit") {
+    o.mode = ViewOptions::kFit;
+  } else if (a == "--one-to-one") {
+    o.mode = ViewOptions::kOneToOne;
+  } else if (a == "--actual") {
+    o.mode = ViewOptions::kActual;
+  } else if (a == "--zoom") {
+    if (!value(&o.zoomText)) return bad("--zoom needs a factor");
+    o.mode = ViewOptions::kZoom;
+  } else if (a == "--level" || a == "--width") {
+    int32_t n = 0;
+    if (!value(&v) || !WholeNumber(v, &n)) return bad(a + " needs a whole number");
+    (a == "--level" ? o.level : o.width) = n;
+  } else if (a == "--rotate-left" || a == "--rotate-right") {
+    if (!value(&v)) return bad(a + " needs an angle");
+    int32_t n = 0;
+    if (!WholeNumber(v, &n)) return bad(a + " needs a whole number of degrees");
+    (a == "--rotate-left" ? o.rotateLeft : o.rotateRight) = v;
+    (a == "--rotate-left" ? o.rotateRight : o.rotateLeft).reset();
+  } else if (a == "--flip-h") {
+    o.flipH = true;
+  } else if (a == "--flip-v") {
+    o.flipV = true;
+  } else if (a == "--negative") {
+    o.negative = true;
+  } else if (a == "--palette") {
+    o.palette = true;
+  } else if (a == "--denoise") {
+    o.denoise = true;
+  } else if (a == "--sharpen") {
+    o.sharpen = true;
+  } else if (a == "--bicubic") {
+    o.bicubic = true;
+  } else {
+    return 0;
+  }
+  return 1;
+}
+
+bool OutputNameAccepted(const std::string& out) {
+  return EndsWith(out, ".bmp") || EndsWith(out, ".jpg") || EndsWith(out, ".jpeg") || EndsWith(out, ".png");
+}
+
+int RenderRecordToFile(DicomImage& im, const ViewOptions& o, int paneNumber, const Log& log, Notifier& notifier) {
+  if (o.level) im.level = *o.level;
+  if (o.width) im.width = *o.width;
+
+  const Settings settings = Settings::Load();
+  RenderContext rc;
+  rc.log = &log;
+  rc.notifier = &notifier;
+  rc.pitch = DisplayPitch{settings.dotPitchX, settings.dotPitchY};
+  if (BuildDisplayTables(rc.tables, InstallFolder(), log, &notifier) != TablesResult::kOk) return kExitFailed;
+
+  PaneDisplay pane;
+  pane.pane = paneNumber;
+  pane.showsReformat = paneNumber == 2;
+  pane.canvasWidth = o.canvasW;
+  pane.canvasHeight = o.canvasH;
+  pane.frame = o.frame;
+  pane.interpolation = (o.bicubic || settings.Bicubic()) ? Interpolation::kBicubic : Interpolation::kBilinear;
+  pane.negative = o.negative;
+  pane.paletteColour = o.palette && !im.isColour;
+  pane.noiseRemoval = o.denoise && !im.isColour;
+  pane.sharpen = o.sharpen && !im.isColour;
+  switch (o.mode) {
+    case ViewOptions::kFit: SetScaleMode(pane, ScaleMode::kFit, im, rc.pitch); break;
+    case ViewOptions::kOneToOne: SetScaleMode(pane, ScaleMode::kOneToOne, im, rc.pitch); break;
+    case ViewOptions::kActual: SetScaleMode(pane, ScaleMode::kActualSize, im, rc.pitch); break;
+    case ViewOptions::kZoom:
+      if (!EditZoomText(pane, o.zoomText, im, rc.pitch)) {
+        std::cerr << "velmo-cli: --zoom needs a factor of at least 0.05 whose bitmap stays within 1 GiB\n";
+        return kExitUsage;
+      }
+      break;
+  }
+  if (o.rotateLeft) SetRotateLeft(pane, true, ParseRotationAngle(*o.rotateLeft));
+  if (o.rotateRight) SetRotateRight(pane, true, ParseRotationAngle(*o.rotateRight));
+  SetFlipHorizontal(pane, o.flipH);
+  SetFlipVertical(pane, o.flipV);
+
+  const ConvertResult result = ConvertToDisplay(rc, pane, im);
+  if (result == ConvertResult::kFailed) return kExitFailed;
+  if (result == ConvertResult::kBlank) {
+    std::cerr << "velmo-cli: nothing to draw (no pixel data for this frame, or the image does not fit the canvas)\n";
+    return kExitFailed;
+  }
+  const size_t size = BitmapU32(im.displayBitmap, 2);
+  bool ok;
+  if (EndsWith(o.out, ".bmp"))
+    ok = WriteFile(o.out, im.displayBitmap.data(), size);
+  else if (EndsWith(o.out, ".png"))
+    ok = WritePng(o.out, TopDown(im.displayBitmap));
+  else
+    ok = WriteJpeg(o.out, TopDown(im.displayBitmap));
+  if (!ok) {
+    std::cerr << "velmo-cli: cannot write " << o.out << "\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
 int RunRender(const std::vector<std::string>& args) {
-  std::string file, out;
-  int32_t frame = 1, canvasW = 512, canvasH = 512;
-  enum { kFit, kOneToOne, kActual, kZoom } mode = kFit;
-  std::string zoomText;
-  std::optional<int32_t> level, width;
-  std::optional<std::string> rotateLeft, rotateRight;
-  bool flipH = false, flipV = false, negative = false, palette = false, denoise = false, sharpen = false,
-       bicubic = false;
+  std::string file;
+  ViewOptions o;
   auto usage = [](const std::string& why) {
     std::cerr << "velmo-cli render: " << why << "\n" << kRenderUsage;
     return kExitUsage;
   };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    auto value = [&](std::string* v) {
-      if (i + 1 >= args.size()) return false;
-      *v = args[++i];
-      return true;
-    };
-    std::string v;
-    if (a == "-o" || a == "--output") {
-      if (!value(&out)) return usage("-o needs a file name");
-    } else if (a == "--frame") {
-      if (!value(&v) || !WholeNumber(v, &frame) || frame < 1) return usage("--frame needs a number from 1");
-    } else if (a == "--canvas") {
-      const size_t x = value(&v) ? v.find_first_of("xX") : std::string::npos;
-      if (x == std::string::npos || !WholeNumber(v.substr(0, x), &canvasW) || !WholeNumber(v.substr(x + 1), &canvasH) ||
-          canvasW < 4 || canvasH < 1 || canvasW > 65536 || canvasH > 65536)
-        return usage("--canvas needs WxH (width 4..65536, height 1..65536)");
-    } else if (a == "--fit") {
-      mode = kFit;
-    } else if (a == "--one-to-one") {
-      mode = kOneToOne;
-    } else if (a == "--actual") {
-      mode = kActual;
-    } else if (a == "--zoom") {
-      if (!value(&zoomText)) return usage("--zoom needs a factor");
-      mode = kZoom;
-    } else if (a == "--level" || a == "--width") {
-      int32_t n = 0;
-      if (!value(&v) || !WholeNumber(v, &n)) return usage(a + " needs a whole number");
-      (a == "--level" ? level : width) = n;
-    } else if (a == "--rotate-left" || a == "--rotate-right") {
-      if (!value(&v)) return usage(a + " needs an angle");
-      int32_t n = 0;
-      if (!WholeNumber(v, &n)) return usage(a + " needs a whole number of degrees");
-      (a == "--rotate-left" ? rotateLeft : rotateRight) = v;
-      (a == "--rotate-left" ? rotateRight : rotateLeft).reset();
-    } else if (a == "--flip-h") {
-      flipH = true;
-    } else if (a == "--flip-v") {
-      flipV = true;
-    } else if (a == "--negative") {
-      negative = true;
-    } else if (a == "--palette") {
-      palette = true;
-    } else if (a == "--denoise") {
-      denoise = true;
-    } else if (a == "--sharpen") {
-      sharpen = true;
-    } else if (a == "--bicubic") {
-      bicubic = true;
-    } else if (!a.empty() && a[0] == '-') {
+    std::string why;
+    const int taken = ParseViewOption(args, i, o, &why);
+    if (taken < 0) return usage(why);
+    if (taken > 0) continue;
+    if (!a.empty() && a[0] == '-') {
       return usage("unknown option " + a);
     } else if (file.empty()) {
       file = a;
@@ -201,9 +274,8 @@ int RunRender(const std::vector<std::string>& args) {
       return usage("one FILE only");
     }
   }
-  if (file.empty() || out.empty()) return usage("FILE and -o OUT are required");
-  if (!EndsWith(out, ".bmp") && !EndsWith(out, ".jpg") && !EndsWith(out, ".jpeg") && !EndsWith(out, ".png"))
-    return usage("OUT must end in .bmp, .jpg or .png");
+  if (file.empty() || o.out.empty()) return usage("FILE and -o OUT are required");
+  if (!OutputNameAccepted(o.out)) return usage("OUT must end in .bmp, .jpg or .png");
 
   StderrNotifier notifier;
   Log log(InstallFolder());
@@ -215,60 +287,9 @@ int RunRender(const std::vector<std::string>& args) {
     PrintError(ctx.failureMessage.empty() ? std::string_view("load failed") : std::string_view(ctx.failureMessage));
     return kExitFailed;
   }
-  DicomImage& im = ctx.records[0];
-  if (level) im.level = *level;
-  if (width) im.width = *width;
-
-  const Settings settings = Settings::Load();
-  RenderContext rc;
-  rc.log = &log;
-  rc.notifier = &notifier;
-  rc.pitch = DisplayPitch{settings.dotPitchX, settings.dotPitchY};
-  if (BuildDisplayTables(rc.tables, InstallFolder(), log, &notifier) != TablesResult::kOk) return kExitFailed;
-
-  PaneDisplay pane;
-  pane.pane = 1;
-  pane.canvasWidth = canvasW;
-  pane.canvasHeight = canvasH;
-  pane.frame = frame;
-  pane.interpolation = (bicubic || settings.Bicubic()) ? Interpolation::kBicubic : Interpolation::kBilinear;
-  pane.negative = negative;
-  pane.paletteColour = palette && !im.isColour;
-  pane.noiseRemoval = denoise && !im.isColour;
-  pane.sharpen = sharpen && !im.isColour;
-  switch (mode) {
-    case kFit: SetScaleMode(pane, ScaleMode::kFit, im, rc.pitch); break;
-    case kOneToOne: SetScaleMode(pane, ScaleMode::kOneToOne, im, rc.pitch); break;
-    case kActual: SetScaleMode(pane, ScaleMode::kActualSize, im, rc.pitch); break;
-    case kZoom:
-      if (!EditZoomText(pane, zoomText, im, rc.pitch))
-        return usage("--zoom needs a factor of at least 0.05 whose bitmap stays within 1 GiB");
-      break;
-  }
-  if (rotateLeft) SetRotateLeft(pane, true, ParseRotationAngle(*rotateLeft));
-  if (rotateRight) SetRotateRight(pane, true, ParseRotationAngle(*rotateRight));
-  SetFlipHorizontal(pane, flipH);
-  SetFlipVertical(pane, flipV);
-
-  const ConvertResult result = ConvertToDisplay(rc, pane, im);
-  if (result == ConvertResult::kFailed) return kExitFailed;
-  if (result == ConvertResult::kBlank) {
-    std::cerr << "velmo-cli: nothing to draw (no pixel data for this frame, or the image does not fit the canvas)\n";
-    return kExitFailed;
-  }
-  const size_t size = BitmapU32(im.displayBitmap, 2);
-  bool ok;
-  if (EndsWith(out, ".bmp"))
-    ok = WriteFile(out, im.displayBitmap.data(), size);
-  else if (EndsWith(out, ".png"))
-    ok = WritePng(out, TopDown(im.displayBitmap));
-  else
-    ok = WriteJpeg(out, TopDown(im.displayBitmap));
-  if (!ok) {
-    std::cerr << "velmo-cli: cannot write " << out << "\n";
-    return kExitFailed;
-  }
-  return kExitOk;
+  const int rc = RenderRecordToFile(ctx.records[0], o, 1, log, notifier);
+  if (rc == kExitUsage) std::cerr << kRenderUsage;
+  return rc;
 }
 
 }  // namespace velmo::cli

@@ -20,7 +20,10 @@ void Usage() {
                "  edit|add|delete FILE... --tag GGGG,EEEE [--vr VR] [--value TEXT]...\n"
                "                                  change one element in each file (backups in VelmoImgBk)\n"
                "  dump FILE [--english] [--binary] the header list of FILE as its saved text\n"
-               "  overlay FILE [--frame N]        the image-information lines of FILE's four corners\n";
+               "  overlay FILE [--frame N]        the image-information lines of FILE's four corners\n"
+               "  mpr PATH... --line horizontal|vertical --pos N -o OUT [view options]\n"
+               "  mip PATH... [--x1 N --x2 N --y1 N --y2 N] [--direction 1|2] [--lower N --upper N] -o OUT\n"
+               "                                  the series of the first image, reformatted as the right pane shows it\n";
 }
 
 }  // namespace
@@ -47,6 +50,8 @@ int main(int argc, char** argv) {
   if (command == "edit" || command == "add" || command == "delete") return velmo::cli::RunEdit(command, args);
   if (command == "dump") return velmo::cli::RunDump(args);
   if (command == "overlay") return velmo::cli::RunOverlay(args);
+  if (command == "mpr") return velmo::cli::RunMpr(args);
+  if (command == "mip") return velmo::cli::RunMip(args);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();
     return velmo::cli::kExitOk;

@@ -26,6 +26,10 @@ struct PaneLoadState {
 struct LoadContext {
   std::vector<DicomImage> records;
   int viewIndex[3] = {-1, -1, -1};  // record index shown at view position 1 and 2
+  // A view position whose index is kReformatSlot shows `reformat` (the MPR or MIP
+  // result, owned by the volume tools) instead of a record of the table.
+  static constexpr int kReformatSlot = -2;
+  DicomImage* reformat = nullptr;
   PaneLoadState panes[3];
 
   // The file buffer of the load in progress.
@@ -53,6 +57,7 @@ struct LoadContext {
   DicomImage* Slot(int viewPos) {
     if (viewPos < 1 || viewPos > 2) return nullptr;
     int i = viewIndex[viewPos];
+    if (i == kReformatSlot) return reformat;
     if (i < 0 || static_cast<size_t>(i) >= records.size()) return nullptr;
     return &records[static_cast<size_t>(i)];
   }

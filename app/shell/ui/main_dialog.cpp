@@ -192,6 +192,7 @@ MainDialog::MainDialog(std::vector<std::string> startupArguments, QWidget* paren
   SetUpHeaderAndOverlay();  // before the file area shows the first images
   SetUpMeasurementTools();
   SetUpExportAndPrint();
+  SetUpVolumeTools();
   SetUpFileControls();
 }
 

@@ -13,6 +13,7 @@
 //   SetUpMeasurementTools()    - measurement tools           (main_dialog_measure.cpp)
 //   SetUpExportAndPrint()      - export, printing, external programs and the settings
 //                                dialog                        (main_dialog_export.cpp)
+//   SetUpVolumeTools()         - slice line, MPR and MIP     (main_dialog_volume.cpp)
 #include <QImage>
 #include <QMainWindow>
 #include <QPoint>
@@ -449,6 +450,20 @@ class MainDialog : public QMainWindow {
 
  private:
   void SetUpHeaderAndOverlay();
+
+  // ---- slice line, MPR and MIP (main_dialog_volume.cpp) ----
+ public:
+  // Buttons 1072, 1077, 1086, the threshold boxes, the reformat shown in the right
+  // pane, line picking and drawing.
+  class VolumeToolController* volumeTools = nullptr;
+  QLineEdit* mipUpperEdit = nullptr;  // 1169 "上閾"
+  QLineEdit* mipLowerEdit = nullptr;  // 1170 "下閾"
+  // Test seam: called once the volume build's progress window is up.
+  std::function<void(class ProgressDialog&)> volumeProgressShown;
+
+ private:
+  void SetUpVolumeTools();
+  int volumeRightEntry_ = -1;  // the right pane's entry while it shows the reformat
 };
 
 }  // namespace velmo::ui
