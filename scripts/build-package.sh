@@ -10,6 +10,7 @@ bash scripts/install-deps.sh
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"${JOBS:-$(nproc)}"
 (cd "$build" && cpack -G DEB --config CPackConfig.cmake)
-deb=$(ls -t "$build"/velmo_*.deb | head -1)
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+deb=$build/velmo_${version}_$(dpkg --print-architecture).deb
 echo "package: $deb ($(du -h "$deb" | cut -f1))"
 dpkg-deb -f "$deb" Depends

@@ -42,7 +42,7 @@ echo "depends: $depends"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version"
 for dep in libqt6widgets6 libqt6printsupport6 libturbojpeg0 libpng16-16 libstdc++6 libc6 \
            qt6-qpa-plugins fonts-ipafont-gothic; do
-  [[ ",$depends," == *[\ ,]$dep[\ ,\(]* ]] || fail "Depends lacks $dep"
+  [[ ",$depends," == *[\ ,]"${dep}"[\ ,\(]* ]] || fail "Depends lacks $dep"
 done
 [[ "$depends" != *velmo* && "$depends" != *Sifton* ]] || fail "Depends names the package's own libraries"
 
@@ -86,11 +86,11 @@ done
 "$build/bin/velmo-sample" "$tmp/study" >/dev/null || fail "velmo-sample"
 sample=$(find "$tmp/study" -type f ! -name DICOMDIR | sort | head -1)
 launch() {  # launch HOME XDG_DATA_HOME|- PROGRAM ARGS...: runs a packaged launcher
-  local home=$1 xdg=$2; shift 2
+  local home=$1 xdg=$2 program=$root/usr/bin/$3; shift 3
   if [ "$xdg" = - ]; then
-    env -u VELMO_HOME -u XDG_DATA_HOME HOME="$home" "$root/usr/bin/$@"
+    env -u VELMO_HOME -u XDG_DATA_HOME HOME="$home" "$program" "$@"
   else
-    env -u VELMO_HOME HOME="$home" XDG_DATA_HOME="$xdg" "$root/usr/bin/$@"
+    env -u VELMO_HOME HOME="$home" XDG_DATA_HOME="$xdg" "$program" "$@"
   fi
 }
 xdg="$tmp/data with space"
