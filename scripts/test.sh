@@ -21,6 +21,9 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$jobs"
 run_ctest build QT_QPA_PLATFORM=offscreen
 
+echo "== Debian package"
+JOBS=$jobs bash scripts/build-package.sh build
+
 echo "== sanitizer build and core tests"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMO_SANITIZE=ON -DVELMO_GUI=OFF -DVELMO_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
