@@ -11,6 +11,7 @@
 
 namespace velmo {
 struct DicomImage;
+struct PaneDisplay;
 class Log;
 }  // namespace velmo
 
@@ -55,7 +56,11 @@ int ParseViewOption(const std::vector<std::string>& args, size_t& i, ViewOptions
 // OUT ends in .bmp, .jpg, .jpeg or .png.
 bool OutputNameAccepted(const std::string& out);
 // One display conversion of `im` in pane `paneNumber` (2: the right pane showing a
-// reformatted image) with the options, written to o.out. Returns the exit status.
+// reformatted image) with the view options (o.out is not used); *converted receives
+// the pane as it was converted. Returns the exit status.
+int ConvertPane(DicomImage& im, const ViewOptions& o, int paneNumber, const Log& log, Notifier& notifier,
+                PaneDisplay* converted);
+// ConvertPane, then the picture written to o.out. Returns the exit status.
 int RenderRecordToFile(DicomImage& im, const ViewOptions& o, int paneNumber, const Log& log, Notifier& notifier);
 
 int RunInfo(const std::vector<std::string>& args);

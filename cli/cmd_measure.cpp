@@ -20,7 +20,7 @@ namespace {
 
 constexpr const char* kMeasureUsage =
     "usage: velmo-cli measure FILE [--frame N] [--canvas WxH] [--fit|--one-to-one|--actual|--zoom F]\n"
-    "       [--rotate-left DEG|--rotate-right DEG] [--flip-h] [--flip-v]\n"
+    "       [--rotate-left DEG|--rotate-right DEG] [--flip-h] [--flip-v] [render's other view options]\n"
     "       (--distance X1,Y1,X2,Y2 | --angle X1,Y1,X2,Y2,X3,Y3,X4,Y4 | --ctr [--drag X1,Y1,X2,Y2]... |\n"
     "        --pixel X,Y | --roi-ellipse X1,Y1,X2,Y2 | --roi-rect X1,Y1,X2,Y2)...\n"
     "  Coordinates are canvas pixels, as a mouse would give them.\n";
@@ -73,57 +73,29 @@ void PrintRoi(const char* kind, const RoiMeasurement& r) {
 
 int RunMeasure(const std::vector<std::string>& args) {
   std::string file;
-  int32_t frame = 1, canvasW = 512, canvasH = 512;
-  enum { kFit, kOneToOne, kActual, kZoom } mode = kFit;
-  std::string zoomText;
-  std::optional<std::string> rotateLeft, rotateRight;
-  bool flipH = false, flipV = false;
+  ViewOptions o;  // render's view options: the pane the measurements are placed on
   std::vector<Step> steps;
   auto usage = [](const std::string& why) {
     std::cerr << "velmo-cli measure: " << why << "\n" << kMeasureUsage;
     return kExitUsage;
   };
   for (size_t i = 0; i < args.size(); ++i) {
+    std::string why;
+    const int taken = ParseViewOption(args, i, o, &why);
+    if (taken < 0) return usage(why);
+    if (taken > 0) continue;
     const std::string& a = args[i];
-    auto value = [&](std::string* v) {
-      if (i + 1 >= args.size()) return false;
-      *v = args[++i];
-      return true;
-    };
     std::string v;
     auto points = [&](size_t count) -> bool {
       Step s;
       s.kind = a.substr(2);
-      if (!value(&v) || !NumberList(v, count, &s.v)) return false;
+      if (i + 1 >= args.size()) return false;
+      v = args[++i];
+      if (!NumberList(v, count, &s.v)) return false;
       steps.push_back(std::move(s));
       return true;
     };
-    if (a == "--frame") {
-      if (!value(&v) || !WholeNumber(v, &frame) || frame < 1) return usage("--frame needs a number from 1");
-    } else if (a == "--canvas") {
-      const size_t x = value(&v) ? v.find_first_of("xX") : std::string::npos;
-      if (x == std::string::npos || !WholeNumber(v.substr(0, x), &canvasW) || !WholeNumber(v.substr(x + 1), &canvasH) ||
-          canvasW < 4 || canvasH < 1 || canvasW > 65536 || canvasH > 65536)
-        return usage("--canvas needs WxH (width 4..65536, height 1..65536)");
-    } else if (a == "--fit") {
-      mode = kFit;
-    } else if (a == "--one-to-one") {
-      mode = kOneToOne;
-    } else if (a == "--actual") {
-      mode = kActual;
-    } else if (a == "--zoom") {
-      if (!value(&zoomText)) return usage("--zoom needs a factor");
-      mode = kZoom;
-    } else if (a == "--rotate-left" || a == "--rotate-right") {
-      int32_t n = 0;
-      if (!value(&v) || !WholeNumber(v, &n)) return usage(a + " needs a whole number of degrees");
-      (a == "--rotate-left" ? rotateLeft : rotateRight) = v;
-      (a == "--rotate-left" ? rotateRight : rotateLeft).reset();
-    } else if (a == "--flip-h") {
-      flipH = true;
-    } else if (a == "--flip-v") {
-      flipV = true;
-    } else if (a == "--distance" || a == "--roi-ellipse" || a == "--roi-rect") {
+    if (a == "--distance" || a == "--roi-ellipse" || a == "--roi-rect") {
       if (!points(4)) return usage(a + " needs X1,Y1,X2,Y2");
     } else if (a == "--angle") {
       if (!points(8)) return usage("--angle needs X1,Y1,X2,Y2,X3,Y3,X4,Y4");
@@ -157,38 +129,10 @@ int RunMeasure(const std::vector<std::string>& args) {
     return kExitFailed;
   }
   DicomImage& im = ctx.records[0];
-  const Settings settings = Settings::Load();
-  RenderContext rc;
-  rc.log = &log;
-  rc.notifier = &notifier;
-  rc.pitch = DisplayPitch{settings.dotPitchX, settings.dotPitchY};
-  if (BuildDisplayTables(rc.tables, InstallFolder(), log, &notifier) != TablesResult::kOk) return kExitFailed;
-
-  PaneDisplay pane;
-  pane.pane = 1;
-  pane.canvasWidth = canvasW;
-  pane.canvasHeight = canvasH;
-  pane.frame = frame;
-  switch (mode) {
-    case kFit: SetScaleMode(pane, ScaleMode::kFit, im, rc.pitch); break;
-    case kOneToOne: SetScaleMode(pane, ScaleMode::kOneToOne, im, rc.pitch); break;
-    case kActual: SetScaleMode(pane, ScaleMode::kActualSize, im, rc.pitch); break;
-    case kZoom:
-      if (!EditZoomText(pane, zoomText, im, rc.pitch))
-        return usage("--zoom needs a factor of at least 0.05 whose bitmap stays within 1 GiB");
-      break;
-  }
-  if (rotateLeft) SetRotateLeft(pane, true, ParseRotationAngle(*rotateLeft));
-  if (rotateRight) SetRotateRight(pane, true, ParseRotationAngle(*rotateRight));
-  SetFlipHorizontal(pane, flipH);
-  SetFlipVertical(pane, flipV);
   // The pane's geometry is that of its conversion.
-  const ConvertResult result = ConvertToDisplay(rc, pane, im);
-  if (result != ConvertResult::kDrawn) {
-    std::cerr << "velmo-cli: nothing to draw (no pixel data for this frame, or the image does not fit the canvas)\n";
-    return kExitFailed;
-  }
-  pane.frame = std::clamp(frame, 1, im.Frames());
+  PaneDisplay pane;
+  if (const int status = ConvertPane(im, o, 1, log, notifier, &pane); status != kExitOk) return status;
+  pane.frame = std::clamp(o.frame, 1, im.Frames());
   const MeasureContext mc = MakeMeasureContext(pane, im, &notifier);
 
   PaneMeasurements m;

@@ -194,7 +194,8 @@ bool OutputNameAccepted(const std::string& out) {
   return EndsWith(out, ".bmp") || EndsWith(out, ".jpg") || EndsWith(out, ".jpeg") || EndsWith(out, ".png");
 }
 
-int RenderRecordToFile(DicomImage& im, const ViewOptions& o, int paneNumber, const Log& log, Notifier& notifier) {
+int ConvertPane(DicomImage& im, const ViewOptions& o, int paneNumber, const Log& log, Notifier& notifier,
+                PaneDisplay* converted) {
   if (o.level) im.level = *o.level;
   if (o.width) im.width = *o.width;
 
@@ -238,6 +239,13 @@ int RenderRecordToFile(DicomImage& im, const ViewOptions& o, int paneNumber, con
     std::cerr << "velmo-cli: nothing to draw (no pixel data for this frame, or the image does not fit the canvas)\n";
     return kExitFailed;
   }
+  *converted = std::move(pane);
+  return kExitOk;
+}
+
+int RenderRecordToFile(DicomImage& im, const ViewOptions& o, int paneNumber, const Log& log, Notifier& notifier) {
+  PaneDisplay pane;
+  if (const int status = ConvertPane(im, o, paneNumber, log, notifier, &pane); status != kExitOk) return status;
   const size_t size = BitmapU32(im.displayBitmap, 2);
   bool ok;
   if (EndsWith(o.out, ".bmp"))

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every fuzz_* target of a fuzz build (configured with -DVELMO_FUZZ=ON) for a
-# given number of seconds each and fails when any of them finds a crash.
+# given number of seconds each (as many at once as there are cores) and fails when
+# any of them finds a crash.
 #   scripts/run-fuzz.sh BUILD_DIR SECONDS [NAME_PATTERN]
 # NAME_PATTERN (default fuzz_*) picks targets by file name, e.g. 'fuzz_tag*'.
 # Corpora and findings go to a fresh folder under /tmp, printed at the end; set
@@ -32,13 +33,14 @@ if [ -x "$bin/velmo-fuzz-seeds" ] && [ ! -d "$work/seeds" ]; then
   "$bin/velmo-fuzz-seeds" "$work/seeds" || echo "seed generation failed; starting from empty corpora" >&2
 fi
 
-status=0
-for f in "${targets[@]}"; do
+# One target: runs it for $seconds and writes its verdict line to $work/NAME.result.
+run_target() {
+  local f=$1 name corpus findings seeds log rc runs found
+  local -a extra=()
   name=$(basename "$f")
   corpus=$work/corpus/$name
   findings=$work/findings/$name
   mkdir -p "$corpus" "$findings"
-  extra=()
   case $name in
     fuzz_tagfind | fuzz_tagposition | fuzz_sendptr) seeds=$work/seeds/scanner ;;
     *)
@@ -55,12 +57,32 @@ for f in "${targets[@]}"; do
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
   found=$(find "$findings" -type f | wc -l)
   if [ $rc -ne 0 ] || [ "$found" -ne 0 ]; then
-    echo "$name: FAILED (exit $rc, $found finding(s) in $findings, ${runs:-?} runs)"
-    grep -E 'ERROR|SUMMARY|Test unit written' "$log" | head -5
-    status=1
+    {
+      echo "$name: FAILED (exit $rc, $found finding(s) in $findings, ${runs:-?} runs)"
+      grep -E 'ERROR|SUMMARY|Test unit written' "$log" | head -5
+    } >"$work/$name.result"
   else
-    echo "$name: ok, ${runs:-?} runs in ${seconds}s, corpus $(ls "$corpus" | wc -l) inputs"
+    echo "$name: ok, ${runs:-?} runs in ${seconds}s, corpus $(ls "$corpus" | wc -l) inputs" >"$work/$name.result"
   fi
+}
+
+# Each fuzzer is single-threaded: as many run side by side as there are cores.
+parallel=${VELMO_FUZZ_JOBS:-$(nproc)}
+running=0
+for f in "${targets[@]}"; do
+  run_target "$f" &
+  running=$((running + 1))
+  if [ "$running" -ge "$parallel" ]; then
+    wait -n
+    running=$((running - 1))
+  fi
+done
+wait
+status=0
+for f in "${targets[@]}"; do
+  name=$(basename "$f")
+  cat "$work/$name.result" 2>/dev/null || { echo "$name: no result"; status=1; }
+  grep -q ': FAILED' "$work/$name.result" 2>/dev/null && status=1
 done
 echo "work folder: $work"
 exit $status
