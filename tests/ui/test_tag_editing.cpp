@@ -307,6 +307,52 @@ class TagEditingTest : public QObject {
     QVERIFY(test::ReadBytes(path) == original);
   }
 
+  // Patient and study levels take every image of the patient or study: an add at
+  // patient level and a delete at study level touch every file, and the delete gives
+  // back the original bytes.
+  void addAtPatientLevelDeleteAtStudyLevel() {
+    auto w = OpenStudy();
+    QVERIFY(w);
+    std::map<std::string, std::vector<uint8_t>> before;
+    for (const QString& f : QDir(study_).entryList(QDir::Files))
+      before[(study_ + "/" + f).toStdString()] = test::ReadBytes((study_ + "/" + f).toStdString());
+    struct Step {
+      int level;
+      bool add;
+      const char* question;
+    };
+    for (const Step& step : {Step{kLevelPatient, true, "患者ID単位で情報を書き換えますか？"},
+                             Step{kLevelStudy, false, "検査単位で ﾀｸﾞの (0010,1020)"}}) {
+      w->SetListLevel(step.level);
+      QCOMPARE(ScopePaths(*w, step.level).size(), before.size());
+      std::string asked;
+      w->tagEditing->answerOverride = [&asked](std::string_view q) {
+        asked.assign(q);
+        return true;
+      };
+      if (step.add) {
+        WhenShown(*w, [](QDialog& d) {
+          d.findChild<QLineEdit*>("group")->setText("0010");
+          d.findChild<QLineEdit*>("element")->setText("1020");
+          d.findChild<QComboBox*>("vr")->setCurrentText("DS");
+          d.findChild<QLineEdit*>("value1")->setText("1.75");
+        });
+        w->headerLists->addTagAction->trigger();
+        for (const auto& [path, bytes] : before) {
+          QCOMPARE(test::ReadBytes(path).size(), bytes.size() + 12);
+          QVERIFY(Dump(QString::fromStdString(path), "0010,1020").find("[1.75]") != std::string::npos);
+        }
+      } else {
+        QVERIFY(SelectRow(*w, "0010", "1020"));
+        w->headerLists->deleteTagAction->trigger();
+        for (const auto& [path, bytes] : before) QVERIFY2(test::ReadBytes(path) == bytes, path.c_str());
+      }
+      QVERIFY2(asked.find(SjisFromUtf8(step.question)) == 0, asked.c_str());
+    }
+    QCOMPARE(Backups().size(), static_cast<qsizetype>(2 * before.size()));
+    QVERIFY(Messages(*w).shown().empty());
+  }
+
   // A file of the scope that cannot be rewritten is reported once and left as it was;
   // the others are changed.
   void failedFileIsReportedAndKept() {
