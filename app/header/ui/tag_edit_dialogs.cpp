@@ -40,6 +40,10 @@ void AddVrLabels(QWidget* parent, QGridLayout* grid, int row, VrLabels* labels) 
     label->setObjectName(ids[i]);
     label->setWordWrap(true);
     label->setMinimumWidth(320);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Room for the longest descriptions, so the dialog keeps its size when the VR changes.
+    const int lines = i == 1 ? 4 : i == 2 ? 2 : 1;
+    label->setMinimumHeight(label->fontMetrics().lineSpacing() * lines + 2);
     grid->addWidget(label, row + i, 1, 1, 3);
     *targets[i] = label;
   }

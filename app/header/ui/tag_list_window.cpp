@@ -76,7 +76,10 @@ TagListWindow::TagListWindow(QWidget* owner) : QWidget(owner, Qt::Window) {
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
   list->setAllColumnsShowFocus(true);
   list->setUniformRowHeights(true);
-  list->setStyleSheet("QTreeView::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }");
+  // Grid lines between the cells; the selection keeps the usual highlight colours.
+  list->setStyleSheet(
+      "QTreeView::item { border-right: 1px solid #d0d0d0; border-bottom: 1px solid #d0d0d0; }"
+      "QTreeView::item:selected { background: palette(highlight); color: palette(highlighted-text); }");
   const char* titles[5] = {"ｸﾞﾙｰﾌﾟ,ｴﾚﾒﾝﾄ", "名称(日本語)", "名称(英語)", "値表現(VR)", "値複数度(VM)"};
   const int widths[5] = {110, 150, 150, 90, 110};
   QStringList header;
