@@ -371,6 +371,40 @@ class TagEditingTest : public QObject {
     QVERIFY(Dump(QString::fromStdString(scope[2]), "0010,0020").find("[ID-77") != std::string::npos);
   }
 
+  // The value texts of the edit dialog: numbers in the file's byte order, one per
+  // box, FL and FD with eight decimals, text VRs decoded from ISO 2022, UIDs without
+  // their NUL padding.
+  void editValueTexts() {
+    struct Case {
+      const char* vr;
+      const char* flag;
+      std::string raw;
+      bool big;
+      std::vector<std::string> boxes;
+      int enabled;
+    };
+    const Case cases[] = {
+        {"US", "N", std::string("\x00\x02\x01\x00", 4), false, {"512", "1"}, 6},
+        {"US", "N", std::string("\x02\x00", 2), true, {"512"}, 6},
+        {"SS", "N", std::string("\xff\xff", 2), false, {"-1"}, 6},
+        {"SL", "N", std::string("\xfe\xff\xff\xff", 4), false, {"-2"}, 1},
+        {"UL", "N", std::string("\x00\x00\x01\x00", 4), true, {"256"}, 1},
+        {"FL", "N", std::string("\x00\x00\x00\x3f", 4), false, {"0.50000000"}, 1},
+        {"FD", "N", std::string("\x3f\xe0\x00\x00\x00\x00\x00\x00", 8), true, {"0.50000000"}, 1},
+        {"FD", "N", std::string("\x00\x00\x00\x00\x00\x00\xe0\x3f", 8), false, {"0.50000000"}, 1},
+        {"OB", "N", std::string("\x00\x01", 2), false, {"00 01 "}, 1},
+        {"UI", "", std::string("1.2.3\0", 6), false, {"1.2.3"}, 1},
+        {"LO", "", "\x1b$B;3ED\x1b(B^A", false, {SJ("山田") + "^A"}, 1},
+        {"PN", "", "Sato^Hanako=\x1b$B:4F#\x1b(B", false, {"Sato Hanako", SJ("佐藤")}, 3},
+    };
+    for (const Case& c : cases) {
+      const EditValueTexts t = EditValueTextsOf(c.vr, c.flag, c.raw, c.big);
+      for (size_t i = 0; i < 6; ++i)
+        QVERIFY2(t.boxes[i] == (i < c.boxes.size() ? c.boxes[i] : std::string()), (std::string(c.vr) + " " + t.boxes[i]).c_str());
+      QCOMPARE(t.enabled, c.enabled);
+    }
+  }
+
   // The tag list window: rows from Tag.csv, searches, one instance per owner, reopen.
   void tagListWindowSearches() {
     const std::string csv = SjisFromUtf8(
