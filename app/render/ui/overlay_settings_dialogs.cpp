@@ -247,6 +247,8 @@ OverlayInfoDialog::OverlayInfoDialog(const Settings& settings, Notifier& notifie
   deleteRowButton = Button(this, "deleteRow", "行削除");
   saveButton = Button(this, "saveRows", "登録");
   closeButton = Button(this, "close", "閉じる");
+  tagListButton = Button(this, "32790", "DICOMタグ一覧");
+  connect(tagListButton, &QPushButton::clicked, this, [this] { ShowTagList(tagList, this); });
 
   auto* v = new QVBoxLayout(this);
   auto* top = new QHBoxLayout;
@@ -259,6 +261,7 @@ OverlayInfoDialog::OverlayInfoDialog(const Settings& settings, Notifier& notifie
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(addRowButton);
   bottom->addWidget(deleteRowButton);
+  bottom->addWidget(tagListButton);
   bottom->addStretch(1);
   bottom->addWidget(saveButton);
   bottom->addWidget(closeButton);

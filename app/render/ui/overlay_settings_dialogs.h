@@ -5,11 +5,13 @@
 // files of a group. Both write the files at once; the caller reloads the overlay
 // configuration when they close.
 #include <QDialog>
+#include <QPointer>
 #include <string>
 #include <vector>
 
 #include "base/notifier.h"
 #include "base/settings.h"
+#include "header/ui/tag_list_window.h"
 #include "render/overlay.h"
 
 class QComboBox;
@@ -61,6 +63,8 @@ class OverlayInfoDialog : public QDialog {
   QPushButton* deleteRowButton = nullptr;  // "行削除"
   QPushButton* saveButton = nullptr;       // "登録"
   QPushButton* closeButton = nullptr;      // "閉じる"
+  QPushButton* tagListButton = nullptr;    // "DICOMタグ一覧" (32790)
+  QPointer<TagListWindow> tagList;         // the tag list window it opened, if still open
 
   // Writes the table to the selected corner file; false when refused or failed.
   bool SaveRows();

@@ -190,6 +190,7 @@ MainDialog::MainDialog(std::vector<std::string> startupArguments, QWidget* paren
   SetUpWindowLevelControls();
   SetUpCineControls();
   SetUpHeaderAndOverlay();  // before the file area shows the first images
+  SetUpTagEditing();
   SetUpMeasurementTools();
   SetUpExportAndPrint();
   SetUpVolumeTools();

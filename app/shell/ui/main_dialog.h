@@ -14,6 +14,7 @@
 //   SetUpExportAndPrint()      - export, printing, external programs and the settings
 //                                dialog                        (main_dialog_export.cpp)
 //   SetUpVolumeTools()         - slice line, MPR and MIP     (main_dialog_volume.cpp)
+//   SetUpTagEditing()          - tag edit, add and delete    (main_dialog_editing.cpp)
 #include <QImage>
 #include <QMainWindow>
 #include <QPoint>
@@ -450,6 +451,19 @@ class MainDialog : public QMainWindow {
 
  private:
   void SetUpHeaderAndOverlay();
+
+  // ---- tag edit, add and delete (main_dialog_editing.cpp) ----
+ public:
+  // The tag menu's edit, add and delete commands with their dialogs, the writers for
+  // the scope, the re-read of rewritten files and the refresh of lists and panes.
+  class TagEditing* tagEditing = nullptr;
+
+ private:
+  void SetUpTagEditing();
+  // Re-reads list entry `entry` with the loading worker in single-record mode.
+  void RereadEntry(int32_t entry);
+  // Rebuilds the lists and loads again the panes showing one of `entries` (and `pane`).
+  void RefreshAfterTagChange(int pane, const std::vector<int32_t>& entries);
 
   // ---- slice line, MPR and MIP (main_dialog_volume.cpp) ----
  public:
