@@ -7,7 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <cctype>
 #include <sstream>
 
 #include "base/text.h"
@@ -31,27 +31,69 @@ struct Listing {
   std::vector<ListedElement> elements;
   bool complete = true;  // DCMTK read the whole file (exit status 0)
 };
+// One element line of a listing: "(gggg,eeee) VR value   # length, vm name", where the
+// value runs up to the first "#" followed by a length ("u/l" or a number), a comma and
+// a digit. Parsed by hand: a regular expression recurses per character and overflows
+// the stack on the longest value lines under the address sanitizer.
+bool ParseListingLine(const std::string& line, ListedElement* e, std::string* value) {
+  size_t p = line.find_first_not_of(" \t");
+  if (p == std::string::npos || line.size() < p + 15 || line[p] != '(' || line[p + 5] != ',' || line[p + 10] != ')' ||
+      line[p + 11] != ' ' || line[p + 14] != ' ')
+    return false;
+  auto hex4 = [&](size_t at) {
+    for (size_t k = at; k < at + 4; ++k)
+      if (!std::isxdigit(static_cast<unsigned char>(line[k]))) return false;
+    return true;
+  };
+  if (!hex4(p + 1) || !hex4(p + 6) || std::isspace(static_cast<unsigned char>(line[p + 12])) ||
+      std::isspace(static_cast<unsigned char>(line[p + 13])))
+    return false;
+  e->group = line.substr(p + 1, 4);
+  e->element = line.substr(p + 6, 4);
+  e->vr = line.substr(p + 12, 2);
+  const size_t valueStart = p + 15;
+  for (size_t hash = line.find('#', valueStart); hash != std::string::npos; hash = line.find('#', hash + 1)) {
+    size_t q = line.find_first_not_of(" \t", hash + 1);
+    if (q == std::string::npos) return false;
+    std::string length;
+    if (line.compare(q, 3, "u/l") == 0) {
+      length = "u/l";
+      q += 3;
+    } else {
+      const size_t digits = q + (line[q] == '-' ? 1 : 0);
+      size_t end = digits;
+      while (end < line.size() && std::isdigit(static_cast<unsigned char>(line[end]))) ++end;
+      if (end == digits) continue;
+      length = line.substr(q, end - q);
+      q = end;
+    }
+    if (q >= line.size() || line[q] != ',') continue;
+    q = line.find_first_not_of(" \t", q + 1);
+    if (q == std::string::npos || !std::isdigit(static_cast<unsigned char>(line[q]))) continue;
+    e->length = length == "u/l" ? -1 : std::stoll(length);
+    size_t valueEnd = hash;
+    while (valueEnd > valueStart && (line[valueEnd - 1] == ' ' || line[valueEnd - 1] == '\t')) --valueEnd;
+    *value = valueEnd > valueStart ? line.substr(valueStart, valueEnd - valueStart) : std::string();
+    return true;
+  }
+  return false;
+}
+
 Listing ReadListing(const std::string& path) {
   Listing listing;
   std::vector<ListedElement>& out = listing.elements;
   std::ifstream in(path, std::ios::binary);
   std::string line;
-  static const std::regex re(R"(^\s*\(([0-9a-fA-F]{4}),([0-9a-fA-F]{4})\) (\S\S) (.*?)\s*#\s*(u/l|-?\d+),\s*\d)");
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
-    std::smatch m;
     if (line.rfind("# dcmdump exit status:", 0) == 0 && line != "# dcmdump exit status: 0") listing.complete = false;
-    if (!std::regex_search(line, m, re)) continue;
-    if (line.find("for re-encoding") != std::string::npos || line.find("for re-encod.") != std::string::npos) continue;
     ListedElement e;
-    e.group = m[1].str();
-    e.element = m[2].str();
+    std::string v;
+    if (!ParseListingLine(line, &e, &v)) continue;
+    if (line.find("for re-encoding") != std::string::npos || line.find("for re-encod.") != std::string::npos) continue;
     for (auto& c : e.group) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
     for (auto& c : e.element) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    e.vr = m[3].str();
-    e.length = m[5].str() == "u/l" ? -1 : std::stoll(m[5].str());
-    const std::string v = m[4].str();
     if (v.size() >= 2 && v.front() == '[' && v.back() == ']') {
       e.hasValue = true;
       e.value = v.substr(1, v.size() - 2);
