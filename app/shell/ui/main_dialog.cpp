@@ -193,6 +193,7 @@ MainDialog::MainDialog(std::vector<std::string> startupArguments, QWidget* paren
   SetUpMeasurementTools();
   SetUpExportAndPrint();
   SetUpVolumeTools();
+  SetUpPacs();
   SetUpFileControls();
 }
 

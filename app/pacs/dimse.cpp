@@ -1,0 +1,488 @@
+// The DIMSE transport: C-FIND and C-GET through the network library's SCU class.
+// Received objects are streamed straight to a `.part` file (bit-preserving mode),
+// then read by Velmo's list entry reader for their study and series and renamed
+// into destination/<study>/<series>/<SOP instance>.dcm.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcdict.h>
+#include <dcmtk/dcmdata/dcdicent.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/diutil.h>
+#include <dcmtk/dcmnet/scu.h>
+#include <dcmtk/oflog/oflog.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <set>
+
+#include "base/log.h"
+#include "base/text.h"
+#include "browser/list_reader.h"
+#include "browser/list_record.h"
+#include "pacs/pacs.h"
+
+namespace velmo::pacs {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The network library logs to the console by default; the archive module reports
+// through its results instead, and nothing about patients reaches any log.
+void QuietNetworkLog() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
+  });
+}
+
+bool TagFromName(const std::string& name, DcmTagKey& key) {
+  const DcmDataDictionary& dict = dcmDataDict.rdlock();
+  const DcmDictEntry* e = dict.findEntry(name.c_str());
+  if (e) key = e->getKey();
+  dcmDataDict.rdunlock();
+  return e != nullptr;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseHex4(std::string_view s, uint16_t& out) {
+  if (s.size() != 4) return false;
+  out = 0;
+  for (char c : s) {
+    const int d = HexDigit(c);
+    if (d < 0) return false;
+    out = static_cast<uint16_t>(out * 16 + d);
+  }
+  return true;
+}
+
+std::string Hex4(unsigned v) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string s(4, '0');
+  for (int i = 3; i >= 0; --i, v >>= 4) s[i] = digits[v & 15];
+  return s;
+}
+
+// The transfer syntaxes offered for received objects: the uncompressed ones first,
+// then the compressed ones Velmo decodes, so an archive can send a compressed file
+// as it stored it.
+const char* const kStorageSyntaxes[] = {
+    UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax,
+    UID_BigEndianExplicitTransferSyntax,    UID_JPEGProcess1TransferSyntax,
+    UID_JPEGProcess14SV1TransferSyntax,     UID_JPEGProcess14TransferSyntax,
+    UID_RLELosslessTransferSyntax,
+};
+
+class Scu final : public DcmSCU {
+ public:
+  std::atomic<bool>* cancel = nullptr;
+  // Find
+  const std::function<void(const Answer&)>* onAnswer = nullptr;
+  int cap = 0, answers = 0;
+  bool capped = false;
+  Uint16 lastStatus = 0;
+  // Retrieve
+  const RetrieveRequest* request = nullptr;
+  const RetrieveHooks* hooks = nullptr;
+  RetrieveResult* result = nullptr;
+  T_ASC_PresentationContextID requestPresId = 0;
+  bool cancelSent = false;
+  std::string lastSeries;
+  std::set<std::string> seriesDone;
+  int partCounter = 0;
+  Log log;  // disabled: the list entry reader wants one
+
+  void SendCancelOnce() {
+    if (cancelSent) return;
+    cancelSent = true;
+    sendCANCELRequest(requestPresId);
+  }
+
+  OFCondition handleFINDResponse(const T_ASC_PresentationContextID presID, QRResponse* response,
+                                 OFBool& waitForNextResponse) override {
+    OFCondition c = DcmSCU::handleFINDResponse(presID, response, waitForNextResponse);
+    lastStatus = response->m_status;
+    if (!DICOM_PENDING_STATUS(response->m_status) || !response->m_dataset) return c;
+    if (cancelSent) return c;  // answers after the cancel are not wanted
+    if (cancel && cancel->load()) {
+      SendCancelOnce();
+      return c;
+    }
+    Answer a;
+    DcmDataset* ds = response->m_dataset;
+    OFString charset;
+    ds->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
+    for (unsigned long i = 0; i < ds->card(); ++i) {
+      DcmElement* e = ds->getElement(i);
+      if (!e) continue;
+      const DcmTagKey k = e->getTag().getXTag();
+      if (k == DCM_SpecificCharacterSet) continue;
+      AnswerValue v;
+      v.group = k.getGroup();
+      v.element = k.getElement();
+      OFString raw;
+      if (e->getOFStringArray(raw).good()) v.text = DecodeValue(std::string_view(raw.c_str(), raw.length()), charset.c_str());
+      a.push_back(std::move(v));
+    }
+    ++answers;
+    if (onAnswer && *onAnswer) (*onAnswer)(a);
+    if (cap > 0 && answers >= cap) {
+      capped = true;
+      SendCancelOnce();
+    }
+    return c;
+  }
+
+  OFCondition handleCGETResponse(const T_ASC_PresentationContextID presID, RetrieveResponse* response,
+                                 OFBool& continueCGETSession) override {
+    OFCondition c = DcmSCU::handleCGETResponse(presID, response, continueCGETSession);
+    lastStatus = response->m_status;
+    Progress& p = result->last;
+    p.completed = response->m_numberOfCompletedSubops;
+    p.remaining = response->m_numberOfRemainingSubops;
+    p.failed = response->m_numberOfFailedSubops;
+    p.warning = response->m_numberOfWarningSubops;
+    if (response->m_dataset) {
+      OFString list;
+      if (response->m_dataset->findAndGetOFStringArray(DCM_FailedSOPInstanceUIDList, list).good()) {
+        std::string_view s(list.c_str(), list.length());
+        while (!s.empty()) {
+          const size_t cut = s.find('\\');
+          std::string uid(s.substr(0, cut));
+          while (!uid.empty() && uid.back() == ' ') uid.pop_back();
+          if (!uid.empty()) result->failedInstances.push_back(uid);
+          if (cut == std::string_view::npos) break;
+          s.remove_prefix(cut + 1);
+        }
+      }
+    }
+    if (hooks->progress) hooks->progress(p);
+    if (cancel && cancel->load() && continueCGETSession) SendCancelOnce();
+    return c;
+  }
+
+  void FinishSeries(const std::string& series) {
+    if (series.empty() || !seriesDone.insert(series).second) return;
+    if (hooks->seriesDone) hooks->seriesDone(request->studyUid, series);
+  }
+
+  OFCondition handleSTORERequestFile(T_ASC_PresentationContextID* presID, const OFString& /*filename*/,
+                                     T_DIMSE_C_StoreRQ* rq) override {
+    std::string sop = rq ? rq->AffectedSOPInstanceUID : "";
+    const fs::path studyDir = fs::path(request->destination) / request->studyUid;
+    std::error_code ec;
+    fs::create_directories(studyDir, ec);
+    const std::string partName = SafeUid(sop) ? sop : "received-" + std::to_string(++partCounter);
+    const fs::path part = studyDir / (partName + ".part");
+    OFCondition c = DcmSCU::handleSTORERequestFile(presID, OFString(part.c_str()), rq);
+    if (c.bad()) {
+      fs::remove(part, ec);
+      if (SafeUid(sop)) result->failedInstances.push_back(sop);
+      return c;
+    }
+    // Velmo's reader takes the study and series from the file itself.
+    ListRecord rec;
+    rec.filePath = part.string();
+    ListEntryReader reader(log);
+    std::string study = request->studyUid, series = request->seriesUid;
+    if (reader.Read(part.string(), rec)) {
+      const std::string s(rec.seriesInstanceUid.view());
+      if (SafeUid(s)) series = s;
+      const std::string st(rec.studyInstanceUid.view());
+      const std::string i(rec.sopInstanceUid.view());
+      if (SafeUid(i)) sop = i;
+      if (SafeUid(st) && st != study) study = st;
+    }
+    if (!SafeUid(series)) series = "unsorted";
+    if (!SafeUid(sop)) sop = partName;
+    const fs::path seriesDir = fs::path(request->destination) / study / series;
+    fs::create_directories(seriesDir, ec);
+    StoredFile f;
+    f.path = (seriesDir / (sop + ".dcm")).string();
+    f.studyUid = study;
+    f.seriesUid = series;
+    f.sopInstanceUid = sop;
+    if (fs::exists(f.path, ec)) {
+      f.duplicate = true;
+      fs::remove(part, ec);
+    } else {
+      fs::rename(part, f.path, ec);
+      if (ec) {
+        fs::remove(part, ec);
+        result->failedInstances.push_back(sop);
+        return EC_IllegalCall;
+      }
+    }
+    if (!lastSeries.empty() && lastSeries != series) FinishSeries(lastSeries);
+    lastSeries = series;
+    result->files.push_back(f);
+    if (hooks->stored) hooks->stored(f);
+    if (cancel && cancel->load()) SendCancelOnce();
+    return EC_Normal;
+  }
+};
+
+class DimseTransport final : public Transport {
+ public:
+  explicit DimseTransport(const Node& node) : node_(node) { QuietNetworkLog(); }
+
+  FindResult Find(Level level, const std::vector<Key>& keys, const std::function<void(const Answer&)>& onAnswer,
+                  int cap) override {
+    FindResult r;
+    if (cancel_) {
+      r.error = SJ("検索を中止しました");
+      return r;
+    }
+    Scu scu;
+    Configure(scu);
+    OFList<OFString> ts;
+    ts.push_back(UID_LittleEndianExplicitTransferSyntax);
+    ts.push_back(UID_LittleEndianImplicitTransferSyntax);
+    scu.addPresentationContext(UID_FINDStudyRootQueryRetrieveInformationModel, ts);
+    if (!Connect(scu, r.error)) return r;
+    T_ASC_PresentationContextID pid = scu.findPresentationContextID(UID_FINDStudyRootQueryRetrieveInformationModel, "");
+    if (pid == 0) {
+      r.error = SJ("検索 (C-FIND) が受け入れられませんでした");
+      scu.releaseAssociation();
+      return r;
+    }
+    DcmDataset q;
+    q.putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
+    q.putAndInsertString(DCM_QueryRetrieveLevel, LevelKeyword(level));
+    bool hasStudyUid = false, hasSeriesUid = false, hasSopUid = false;
+    for (const Key& k : keys) {
+      const DcmTagKey t(k.group, k.element);
+      if (t == DCM_SpecificCharacterSet || t == DCM_QueryRetrieveLevel) continue;
+      hasStudyUid |= t == DCM_StudyInstanceUID;
+      hasSeriesUid |= t == DCM_SeriesInstanceUID;
+      hasSopUid |= t == DCM_SOPInstanceUID;
+      std::string v = k.value;
+      if (t == DCM_PatientName) v = NameSearchValue(v);
+      q.putAndInsertString(t, v.c_str());
+    }
+    // The unique keys of the level and above identify each answer.
+    if (!hasStudyUid) q.putAndInsertString(DCM_StudyInstanceUID, "");
+    if (level != Level::kStudy && !hasSeriesUid) q.putAndInsertString(DCM_SeriesInstanceUID, "");
+    if (level == Level::kImage && !hasSopUid) q.putAndInsertString(DCM_SOPInstanceUID, "");
+    scu.cancel = &cancel_;
+    scu.onAnswer = &onAnswer;
+    scu.cap = cap;
+    scu.requestPresId = pid;
+    OFCondition c = scu.sendFINDRequest(pid, &q, nullptr);
+    r.answers = scu.answers;
+    r.capped = scu.capped;
+    if (c == DUL_PEERABORTEDASSOCIATION && scu.answers == 0) {
+      // The archive accepted the association and then refused the request: it does
+      // not know our AE title (or address).
+      r.error = SJ("アーカイブが検索を拒否しました。自局 AE \"") + node_.callingAe +
+                SJ("\" がアーカイブに登録されているか確認してください");
+      return r;
+    }
+    if (c.bad()) {
+      r.error = SJ("検索中に通信が途切れました: ") + std::string(c.text());
+      scu.abortAssociation();
+      return r;
+    }
+    const Uint16 st = scu.lastStatus;
+    if (st != STATUS_Success && st != STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest) {
+      r.error = SJ("検索が拒否されました (状態 0x") + Hex4(st) + ")";
+      scu.releaseAssociation();
+      return r;
+    }
+    scu.releaseAssociation();
+    r.ok = true;
+    return r;
+  }
+
+  RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) override {
+    RetrieveResult r;
+    if (cancel_) {
+      r.cancelled = true;
+      r.error = SJ("取得を中止しました");
+      return r;
+    }
+    if (!SafeUid(request.studyUid) || (!request.seriesUid.empty() && !SafeUid(request.seriesUid))) {
+      r.error = SJ("UID が正しくありません");
+      return r;
+    }
+    Scu scu;
+    Configure(scu);
+    scu.setStorageMode(DCMSCU_STORAGE_BIT_PRESERVING);
+    scu.setStorageDir(request.destination.c_str());
+    OFList<OFString> qts;
+    qts.push_back(UID_LittleEndianExplicitTransferSyntax);
+    qts.push_back(UID_LittleEndianImplicitTransferSyntax);
+    scu.addPresentationContext(UID_GETStudyRootQueryRetrieveInformationModel, qts);
+    OFList<OFString> sts;
+    for (const char* t : kStorageSyntaxes) sts.push_back(t);
+    // The archive sends each object on a context where Velmo plays the storage SCP
+    // role: one per storage class, up to the 128 contexts an association may carry.
+    for (int i = 0; i < numberOfDcmLongSCUStorageSOPClassUIDs && i < 120; ++i)
+      scu.addPresentationContext(dcmLongSCUStorageSOPClassUIDs[i], sts, ASC_SC_ROLE_SCP);
+    if (!Connect(scu, r.error)) return r;
+    T_ASC_PresentationContextID pid = scu.findPresentationContextID(UID_GETStudyRootQueryRetrieveInformationModel, "");
+    if (pid == 0) {
+      r.error = SJ("取得 (C-GET) が受け入れられませんでした");
+      scu.releaseAssociation();
+      return r;
+    }
+    DcmDataset q;
+    q.putAndInsertString(DCM_QueryRetrieveLevel, request.seriesUid.empty() ? "STUDY" : "SERIES");
+    q.putAndInsertString(DCM_StudyInstanceUID, request.studyUid.c_str());
+    if (!request.seriesUid.empty()) q.putAndInsertString(DCM_SeriesInstanceUID, request.seriesUid.c_str());
+    std::error_code ec;
+    fs::create_directories(request.destination, ec);
+    scu.cancel = &cancel_;
+    scu.request = &request;
+    scu.hooks = &hooks;
+    scu.result = &r;
+    scu.requestPresId = pid;
+    OFCondition c = scu.sendCGETRequest(pid, &q, nullptr);
+    scu.FinishSeries(scu.lastSeries);
+    RemoveParts(request);
+    r.cancelled = scu.cancelSent && !scu.capped;
+    if (c == DUL_PEERABORTEDASSOCIATION && r.files.empty() && !scu.cancelSent) {
+      r.error = SJ("アーカイブが取得を拒否しました。自局 AE \"") + node_.callingAe +
+                SJ("\" がアーカイブに登録されているか確認してください");
+      return r;
+    }
+    if (c.bad()) {
+      r.error = SJ("取得中に通信が途切れました: ") + std::string(c.text());
+      scu.abortAssociation();
+      return r;
+    }
+    const Uint16 st = scu.lastStatus;
+    if (st == STATUS_GET_Cancel_SubOperationsTerminatedDueToCancelIndication) r.cancelled = true;
+    scu.releaseAssociation();
+    if (r.cancelled) {
+      r.error = SJ("取得を中止しました");
+      return r;
+    }
+    if (st != STATUS_Success && st != STATUS_GET_Warning_SubOperationsCompleteOneOrMoreFailures) {
+      r.error = SJ("取得が拒否されました (状態 0x") + Hex4(st) + ")";
+      return r;
+    }
+    r.ok = true;
+    return r;
+  }
+
+  void Cancel() override { cancel_ = true; }
+
+ private:
+  void Configure(Scu& scu) {
+    scu.setAETitle(node_.callingAe.c_str());
+    scu.setPeerHostName(node_.host.c_str());
+    scu.setPeerPort(node_.port);
+    scu.setPeerAETitle(node_.calledAe.c_str());
+    scu.setConnectionTimeout(static_cast<Sint32>(node_.timeoutSeconds));
+    scu.setACSETimeout(node_.timeoutSeconds);
+    scu.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+    scu.setDIMSETimeout(node_.timeoutSeconds);
+    scu.setMaxReceivePDULength(ASC_DEFAULTMAXPDU);
+  }
+
+  bool Connect(Scu& scu, std::string& error) {
+    if (!NoDelayEnabled()) {
+      error = SJ("TCP_NODELAY が設定されていません");
+      return false;
+    }
+    OFCondition c = scu.initNetwork();
+    if (c.bad()) {
+      error = SJ("通信の準備ができません: ") + std::string(c.text());
+      return false;
+    }
+    c = scu.negotiateAssociation();
+    if (c == DUL_ASSOCIATIONREJECTED) {
+      error = SJ("アーカイブが接続を拒否しました。呼出先 AE \"") + node_.calledAe + SJ("\" と自局 AE \"") +
+              node_.callingAe + SJ("\" の設定を確認してください");
+      return false;
+    }
+    if (c.bad()) {
+      error = SJ("アーカイブ ") + node_.host + ":" + std::to_string(node_.port) + SJ(" に接続できません: ") +
+              std::string(c.text());
+      return false;
+    }
+    return true;
+  }
+
+  // A `.part` left by an object that never arrived whole (a broken association) is
+  // removed so only complete files remain.
+  static void RemoveParts(const RetrieveRequest& request) {
+    std::error_code ec;
+    const fs::path dir = fs::path(request.destination) / request.studyUid;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+      if (it->path().extension() == ".part") fs::remove(it->path(), ec);
+  }
+
+  Node node_;
+  std::atomic<bool> cancel_{false};
+};
+
+}  // namespace
+
+bool ParseKey(std::string_view text, Key& out, std::string* why) {
+  const size_t eq = text.find('=');
+  const std::string name(text.substr(0, eq));
+  out.value = eq == std::string_view::npos ? "" : std::string(text.substr(eq + 1));
+  if (name.size() == 9 && name[4] == ',' && ParseHex4(std::string_view(name).substr(0, 4), out.group) &&
+      ParseHex4(std::string_view(name).substr(5, 4), out.element))
+    return true;
+  DcmTagKey k;
+  if (!name.empty() && TagFromName(name, k)) {
+    out.group = k.getGroup();
+    out.element = k.getElement();
+    return true;
+  }
+  if (why) *why = "unknown key '" + name + "'";
+  return false;
+}
+
+std::vector<Key> DefaultKeys(Level level) {
+  std::vector<Key> k;
+  auto add = [&](const DcmTagKey& t) { k.push_back({t.getGroup(), t.getElement(), ""}); };
+  add(DCM_PatientName);
+  add(DCM_PatientID);
+  add(DCM_StudyDate);
+  if (level == Level::kStudy) {
+    add(DCM_AccessionNumber);
+    add(DCM_ModalitiesInStudy);
+    add(DCM_StudyDescription);
+    add(DCM_NumberOfStudyRelatedInstances);
+    add(DCM_StudyInstanceUID);
+  } else if (level == Level::kSeries) {
+    add(DCM_StudyInstanceUID);
+    add(DCM_SeriesNumber);
+    add(DCM_Modality);
+    add(DCM_SeriesDescription);
+    add(DCM_NumberOfSeriesRelatedInstances);
+    add(DCM_SeriesInstanceUID);
+  } else {
+    add(DCM_StudyInstanceUID);
+    add(DCM_SeriesInstanceUID);
+    add(DCM_InstanceNumber);
+    add(DCM_SOPInstanceUID);
+  }
+  return k;
+}
+
+std::string KeyName(const Key& key) {
+  const DcmTagKey t(key.group, key.element);
+  const DcmDataDictionary& dict = dcmDataDict.rdlock();
+  const DcmDictEntry* e = dict.findEntry(t, nullptr);
+  std::string name = e && e->getTagName() ? e->getTagName() : "";
+  dcmDataDict.rdunlock();
+  if (name.empty() || name == "Unknown Tag & Data") name = Hex4(key.group) + "," + Hex4(key.element);
+  return name;
+}
+
+std::unique_ptr<Transport> MakeDimseTransport(const Node& node) { return std::make_unique<DimseTransport>(node); }
+
+}  // namespace velmo::pacs
