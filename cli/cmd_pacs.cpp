@@ -139,9 +139,13 @@ int RunRetrieve(const std::vector<std::string>& args) {
     if (a == "--study" && i + 1 < args.size()) rq.studyUid = args[++i];
     else if (a == "--series" && i + 1 < args.size()) rq.seriesUid = args[++i];
     else if (a == "--to" && i + 1 < args.size()) rq.destination = args[++i];
-    else if (a == "--move") {
-      std::cerr << "velmo-cli retrieve: --move is not available yet; C-GET is used\n";
-      return kExitUsage;
+    else if (a == "--move" && i + 1 < args.size()) {
+      const long x = std::strtol(args[++i].c_str(), nullptr, 10);
+      if (x < 1 || x > 65535) {
+        std::cerr << "velmo-cli retrieve: --move: not a port number\n";
+        return kExitUsage;
+      }
+      rq.movePort = static_cast<uint16_t>(x);
     } else {
       std::cerr << "velmo-cli retrieve: unexpected argument '" << a << "'\n";
       return kExitUsage;
@@ -149,7 +153,7 @@ int RunRetrieve(const std::vector<std::string>& args) {
   }
   if (!NodeComplete(n) || rq.studyUid.empty() || rq.destination.empty()) {
     std::cerr << "usage: velmo-cli retrieve --host H --port N --called AE [--calling AE] --study UID "
-                 "[--series UID] --to DIR\n";
+                 "[--series UID] --to DIR [--move PORT]\n";
     return kExitUsage;
   }
   auto t = pacs::MakeDimseTransport(n.node);

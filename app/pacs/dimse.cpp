@@ -8,10 +8,14 @@
 #include <dcmtk/dcmdata/dcdicent.h>
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/diutil.h>
+#include <dcmtk/dcmnet/dstorscp.h>
 #include <dcmtk/dcmnet/scu.h>
 #include <dcmtk/oflog/oflog.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <atomic>
+#include <thread>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -34,7 +38,10 @@ namespace {
 void QuietNetworkLog() {
   static std::once_flag once;
   std::call_once(once, [] {
-    OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
+    // VELMO_PACS_TRACE=1 shows the network library's own messages on stderr while
+    // diagnosing an archive (they may hold patient data: never on by default).
+    const char* trace = std::getenv("VELMO_PACS_TRACE");
+    OFLog::configure(trace && *trace == '1' ? OFLogger::DEBUG_LOG_LEVEL : OFLogger::FATAL_LOG_LEVEL);
   });
 }
 
@@ -81,6 +88,158 @@ const char* const kStorageSyntaxes[] = {
     UID_RLELosslessTransferSyntax,
 };
 
+// Files each received object: `.part` while it arrives, then read by Velmo's list
+// entry reader for its study and series and renamed into
+// destination/<study>/<series>/<SOP instance>.dcm (an object already there is
+// dropped as a duplicate). Used by the C-GET association and the C-MOVE receiver's
+// thread alike, so everything here runs under one lock.
+class StoreSink {
+ public:
+  StoreSink(const RetrieveRequest& request, const RetrieveHooks& hooks, RetrieveResult& result)
+      : request_(request), hooks_(hooks), result_(result) {}
+
+  std::string PartPath(const std::string& requestedSop) {
+    std::lock_guard<std::mutex> l(m_);
+    const fs::path studyDir = fs::path(request_.destination) / request_.studyUid;
+    std::error_code ec;
+    fs::create_directories(studyDir, ec);
+    const std::string name = SafeUid(requestedSop) ? requestedSop : "received-" + std::to_string(++partCounter_);
+    return (studyDir / (name + ".part")).string();
+  }
+
+  // The object at `part` failed to arrive whole.
+  void Failed(const std::string& part, const std::string& sop) {
+    std::lock_guard<std::mutex> l(m_);
+    std::error_code ec;
+    fs::remove(part, ec);
+    if (SafeUid(sop)) result_.failedInstances.push_back(sop);
+  }
+
+  // The object at `part` is complete. False when it could not be kept.
+  bool Finish(const std::string& part, std::string sop) {
+    std::lock_guard<std::mutex> l(m_);
+    ListRecord rec;
+    rec.filePath = part;
+    ListEntryReader reader(log_);
+    std::string study = request_.studyUid, series = request_.seriesUid;
+    if (reader.Read(part, rec)) {
+      const std::string se(rec.seriesInstanceUid.view()), st(rec.studyInstanceUid.view()), i(rec.sopInstanceUid.view());
+      if (SafeUid(se)) series = se;
+      if (SafeUid(st)) study = st;
+      if (SafeUid(i)) sop = i;
+    }
+    if (!SafeUid(series)) series = "unsorted";
+    if (!SafeUid(sop)) sop = fs::path(part).stem().string();
+    const fs::path seriesDir = fs::path(request_.destination) / study / series;
+    std::error_code ec;
+    fs::create_directories(seriesDir, ec);
+    StoredFile f;
+    f.path = (seriesDir / (sop + ".dcm")).string();
+    f.studyUid = study;
+    f.seriesUid = series;
+    f.sopInstanceUid = sop;
+    if (fs::exists(f.path, ec)) {
+      f.duplicate = true;
+      fs::remove(part, ec);
+    } else {
+      fs::rename(part, f.path, ec);
+      if (ec) {
+        fs::remove(part, ec);
+        result_.failedInstances.push_back(sop);
+        return false;
+      }
+    }
+    if (!lastSeries_.empty() && lastSeries_ != series) FinishSeriesLocked(lastSeries_);
+    lastSeries_ = series;
+    result_.files.push_back(f);
+    if (hooks_.stored) hooks_.stored(f);
+    return true;
+  }
+
+  // The retrieve is over: the last series is complete too.
+  void End() {
+    std::lock_guard<std::mutex> l(m_);
+    FinishSeriesLocked(lastSeries_);
+  }
+
+  void Progress(const pacs::Progress& p, const OFString* failedList) {
+    std::lock_guard<std::mutex> l(m_);
+    result_.last = p;
+    if (failedList) {
+      std::string_view s(failedList->c_str(), failedList->length());
+      while (!s.empty()) {
+        const size_t cut = s.find('\\');
+        std::string uid(s.substr(0, cut));
+        while (!uid.empty() && uid.back() == ' ') uid.pop_back();
+        if (!uid.empty() &&
+            std::find(result_.failedInstances.begin(), result_.failedInstances.end(), uid) == result_.failedInstances.end())
+          result_.failedInstances.push_back(uid);
+        if (cut == std::string_view::npos) break;
+        s.remove_prefix(cut + 1);
+      }
+    }
+    if (hooks_.progress) hooks_.progress(p);
+  }
+
+  size_t FileCount() {
+    std::lock_guard<std::mutex> l(m_);
+    return result_.files.size();
+  }
+
+ private:
+  void FinishSeriesLocked(const std::string& series) {
+    if (series.empty() || !seriesDone_.insert(series).second) return;
+    if (hooks_.seriesDone) hooks_.seriesDone(request_.studyUid, series);
+  }
+
+  std::mutex m_;
+  const RetrieveRequest& request_;
+  const RetrieveHooks& hooks_;
+  RetrieveResult& result_;
+  Log log_;  // disabled: the list entry reader wants one
+  std::string lastSeries_;
+  std::set<std::string> seriesDone_;
+  int partCounter_ = 0;
+};
+
+pacs::Progress ProgressOf(const RetrieveResponse& r) {
+  pacs::Progress p;
+  p.completed = r.m_numberOfCompletedSubops;
+  p.remaining = r.m_numberOfRemainingSubops;
+  p.failed = r.m_numberOfFailedSubops;
+  p.warning = r.m_numberOfWarningSubops;
+  return p;
+}
+
+// The receiver of a C-MOVE: a storage SCP on our port that takes objects only from
+// the archive's AE title and address, written bit-preserving through the sink.
+class MoveReceiver final : public DcmStorageSCP {
+ public:
+  StoreSink* sink = nullptr;
+  std::string ourAe, archiveAe, archiveHost;
+  std::atomic<bool> stop{false};
+
+ protected:
+  OFCondition generateSTORERequestFilename(const T_DIMSE_C_StoreRQ& rq, OFString& filename) override {
+    filename = sink->PartPath(rq.AffectedSOPInstanceUID).c_str();
+    return EC_Normal;
+  }
+  void notifyInstanceStored(const OFString& filename, const OFString&, const OFString& sop,
+                            DcmDataset*) const override {
+    sink->Finish(filename.c_str(), sop.c_str());
+  }
+  OFBool checkCalledAETitleAccepted(const OFString& called) override { return ourAe == called.c_str(); }
+  OFBool checkCallingAETitleAccepted(const OFString& calling) override { return archiveAe == calling.c_str(); }
+  OFBool checkCallingHostAccepted(const OFString& host) override {
+    // Without host lookup the library may hand over no address: take the peer's.
+    std::string h = host.c_str();
+    if (h.empty()) h = getPeerIP().c_str();
+    return !h.empty() && h == archiveHost || (archiveHost == "localhost" && h == "127.0.0.1");
+  }
+  OFBool stopAfterConnectionTimeout() override { return stop.load(); }
+  OFBool stopAfterCurrentAssociation() override { return stop.load(); }
+};
+
 class Scu final : public DcmSCU {
  public:
   std::atomic<bool>* cancel = nullptr;
@@ -90,15 +249,9 @@ class Scu final : public DcmSCU {
   bool capped = false;
   Uint16 lastStatus = 0;
   // Retrieve
-  const RetrieveRequest* request = nullptr;
-  const RetrieveHooks* hooks = nullptr;
-  RetrieveResult* result = nullptr;
+  StoreSink* sink = nullptr;
   T_ASC_PresentationContextID requestPresId = 0;
   bool cancelSent = false;
-  std::string lastSeries;
-  std::set<std::string> seriesDone;
-  int partCounter = 0;
-  Log log;  // disabled: the list entry reader wants one
 
   void SendCancelOnce() {
     if (cancelSent) return;
@@ -141,90 +294,40 @@ class Scu final : public DcmSCU {
     return c;
   }
 
+  OFCondition Retrieved(RetrieveResponse* response, OFBool& more) {
+    lastStatus = response->m_status;
+    OFString list;
+    const bool hasList = response->m_dataset &&
+                         response->m_dataset->findAndGetOFStringArray(DCM_FailedSOPInstanceUIDList, list).good();
+    sink->Progress(ProgressOf(*response), hasList ? &list : nullptr);
+    if (cancel && cancel->load() && more) SendCancelOnce();
+    return EC_Normal;
+  }
+
   OFCondition handleCGETResponse(const T_ASC_PresentationContextID presID, RetrieveResponse* response,
                                  OFBool& continueCGETSession) override {
     OFCondition c = DcmSCU::handleCGETResponse(presID, response, continueCGETSession);
-    lastStatus = response->m_status;
-    Progress& p = result->last;
-    p.completed = response->m_numberOfCompletedSubops;
-    p.remaining = response->m_numberOfRemainingSubops;
-    p.failed = response->m_numberOfFailedSubops;
-    p.warning = response->m_numberOfWarningSubops;
-    if (response->m_dataset) {
-      OFString list;
-      if (response->m_dataset->findAndGetOFStringArray(DCM_FailedSOPInstanceUIDList, list).good()) {
-        std::string_view s(list.c_str(), list.length());
-        while (!s.empty()) {
-          const size_t cut = s.find('\\');
-          std::string uid(s.substr(0, cut));
-          while (!uid.empty() && uid.back() == ' ') uid.pop_back();
-          if (!uid.empty()) result->failedInstances.push_back(uid);
-          if (cut == std::string_view::npos) break;
-          s.remove_prefix(cut + 1);
-        }
-      }
-    }
-    if (hooks->progress) hooks->progress(p);
-    if (cancel && cancel->load() && continueCGETSession) SendCancelOnce();
+    Retrieved(response, continueCGETSession);
     return c;
   }
 
-  void FinishSeries(const std::string& series) {
-    if (series.empty() || !seriesDone.insert(series).second) return;
-    if (hooks->seriesDone) hooks->seriesDone(request->studyUid, series);
+  OFCondition handleMOVEResponse(const T_ASC_PresentationContextID presID, RetrieveResponse* response,
+                                 OFBool& waitForNextResponse) override {
+    OFCondition c = DcmSCU::handleMOVEResponse(presID, response, waitForNextResponse);
+    Retrieved(response, waitForNextResponse);
+    return c;
   }
 
   OFCondition handleSTORERequestFile(T_ASC_PresentationContextID* presID, const OFString& /*filename*/,
                                      T_DIMSE_C_StoreRQ* rq) override {
-    std::string sop = rq ? rq->AffectedSOPInstanceUID : "";
-    const fs::path studyDir = fs::path(request->destination) / request->studyUid;
-    std::error_code ec;
-    fs::create_directories(studyDir, ec);
-    const std::string partName = SafeUid(sop) ? sop : "received-" + std::to_string(++partCounter);
-    const fs::path part = studyDir / (partName + ".part");
+    const std::string sop = rq ? rq->AffectedSOPInstanceUID : "";
+    const std::string part = sink->PartPath(sop);
     OFCondition c = DcmSCU::handleSTORERequestFile(presID, OFString(part.c_str()), rq);
     if (c.bad()) {
-      fs::remove(part, ec);
-      if (SafeUid(sop)) result->failedInstances.push_back(sop);
+      sink->Failed(part, sop);
       return c;
     }
-    // Velmo's reader takes the study and series from the file itself.
-    ListRecord rec;
-    rec.filePath = part.string();
-    ListEntryReader reader(log);
-    std::string study = request->studyUid, series = request->seriesUid;
-    if (reader.Read(part.string(), rec)) {
-      const std::string s(rec.seriesInstanceUid.view());
-      if (SafeUid(s)) series = s;
-      const std::string st(rec.studyInstanceUid.view());
-      const std::string i(rec.sopInstanceUid.view());
-      if (SafeUid(i)) sop = i;
-      if (SafeUid(st) && st != study) study = st;
-    }
-    if (!SafeUid(series)) series = "unsorted";
-    if (!SafeUid(sop)) sop = partName;
-    const fs::path seriesDir = fs::path(request->destination) / study / series;
-    fs::create_directories(seriesDir, ec);
-    StoredFile f;
-    f.path = (seriesDir / (sop + ".dcm")).string();
-    f.studyUid = study;
-    f.seriesUid = series;
-    f.sopInstanceUid = sop;
-    if (fs::exists(f.path, ec)) {
-      f.duplicate = true;
-      fs::remove(part, ec);
-    } else {
-      fs::rename(part, f.path, ec);
-      if (ec) {
-        fs::remove(part, ec);
-        result->failedInstances.push_back(sop);
-        return EC_IllegalCall;
-      }
-    }
-    if (!lastSeries.empty() && lastSeries != series) FinishSeries(lastSeries);
-    lastSeries = series;
-    result->files.push_back(f);
-    if (hooks->stored) hooks->stored(f);
+    if (!sink->Finish(part, sop)) return EC_IllegalCall;
     if (cancel && cancel->load()) SendCancelOnce();
     return EC_Normal;
   }
@@ -313,6 +416,8 @@ class DimseTransport final : public Transport {
       r.error = SJ("UID が正しくありません");
       return r;
     }
+    const bool move = request.movePort != 0;
+    const char* model = move ? UID_MOVEStudyRootQueryRetrieveInformationModel : UID_GETStudyRootQueryRetrieveInformationModel;
     Scu scu;
     Configure(scu);
     scu.setStorageMode(DCMSCU_STORAGE_BIT_PRESERVING);
@@ -320,35 +425,79 @@ class DimseTransport final : public Transport {
     OFList<OFString> qts;
     qts.push_back(UID_LittleEndianExplicitTransferSyntax);
     qts.push_back(UID_LittleEndianImplicitTransferSyntax);
-    scu.addPresentationContext(UID_GETStudyRootQueryRetrieveInformationModel, qts);
+    scu.addPresentationContext(model, qts);
     OFList<OFString> sts;
     for (const char* t : kStorageSyntaxes) sts.push_back(t);
-    // The archive sends each object on a context where Velmo plays the storage SCP
-    // role: one per storage class, up to the 128 contexts an association may carry.
-    for (int i = 0; i < numberOfDcmLongSCUStorageSOPClassUIDs && i < 120; ++i)
-      scu.addPresentationContext(dcmLongSCUStorageSOPClassUIDs[i], sts, ASC_SC_ROLE_SCP);
-    if (!Connect(scu, r.error)) return r;
-    T_ASC_PresentationContextID pid = scu.findPresentationContextID(UID_GETStudyRootQueryRetrieveInformationModel, "");
+    // With C-GET the archive sends each object back on this association, on a
+    // context where Velmo plays the storage SCP role: one per storage class, up to
+    // the 128 contexts an association may carry.
+    const int classes = std::min(numberOfDcmLongSCUStorageSOPClassUIDs, 120);
+    if (!move)
+      for (int i = 0; i < classes; ++i) scu.addPresentationContext(dcmLongSCUStorageSOPClassUIDs[i], sts, ASC_SC_ROLE_SCP);
+    std::error_code ec;
+    fs::create_directories(request.destination, ec);
+    StoreSink sink(request, hooks, r);
+    // With C-MOVE the archive opens its own association to our receiver.
+    MoveReceiver receiver;
+    std::thread receiverThread;
+    auto stopReceiver = [&] {
+      receiver.stop = true;
+      if (receiverThread.joinable()) receiverThread.join();
+    };
+    if (move) {
+      receiver.sink = &sink;
+      receiver.ourAe = node_.callingAe;
+      receiver.archiveAe = node_.calledAe;
+      receiver.archiveHost = node_.host;
+      receiver.setPort(request.movePort);
+      receiver.setAETitle(node_.callingAe.c_str());
+      receiver.setConnectionBlockingMode(DUL_NOBLOCK);
+      receiver.setConnectionTimeout(1);
+      receiver.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+      receiver.setDIMSETimeout(node_.timeoutSeconds);
+      receiver.setACSETimeout(node_.timeoutSeconds);
+      receiver.setDatasetStorageMode(DcmStorageSCP::DGM_StoreBitPreserving);
+      receiver.setOutputDirectory(request.destination.c_str());
+      receiver.setHostLookupEnabled(OFFalse);
+      receiver.setVerbosePCMode(OFFalse);
+      for (int i = 0; i < classes; ++i) receiver.addPresentationContext(dcmLongSCUStorageSOPClassUIDs[i], sts);
+      OFCondition c = receiver.openListenPort();
+      if (c.bad()) {
+        r.error = SJ("受信ポート ") + std::to_string(request.movePort) + SJ(" を開けません: ") + std::string(c.text());
+        return r;
+      }
+      receiverThread = std::thread([&receiver] { receiver.acceptAssociations(); });
+    }
+    if (!Connect(scu, r.error)) {
+      stopReceiver();
+      return r;
+    }
+    T_ASC_PresentationContextID pid = scu.findPresentationContextID(model, "");
     if (pid == 0) {
-      r.error = SJ("取得 (C-GET) が受け入れられませんでした");
       scu.releaseAssociation();
+      stopReceiver();
+      if (!move && request.moveFallbackPort != 0) {
+        // The archive does not do C-GET: ask it to send to our receiver instead.
+        RetrieveRequest viaMove = request;
+        viaMove.movePort = request.moveFallbackPort;
+        return Retrieve(viaMove, hooks);
+      }
+      r.error = move ? SJ("取得 (C-MOVE) が受け入れられませんでした") : SJ("取得 (C-GET) が受け入れられませんでした");
       return r;
     }
     DcmDataset q;
     q.putAndInsertString(DCM_QueryRetrieveLevel, request.seriesUid.empty() ? "STUDY" : "SERIES");
     q.putAndInsertString(DCM_StudyInstanceUID, request.studyUid.c_str());
     if (!request.seriesUid.empty()) q.putAndInsertString(DCM_SeriesInstanceUID, request.seriesUid.c_str());
-    std::error_code ec;
-    fs::create_directories(request.destination, ec);
     scu.cancel = &cancel_;
-    scu.request = &request;
-    scu.hooks = &hooks;
-    scu.result = &r;
+    scu.sink = &sink;
     scu.requestPresId = pid;
-    OFCondition c = scu.sendCGETRequest(pid, &q, nullptr);
-    scu.FinishSeries(scu.lastSeries);
+    OFCondition c = move ? scu.sendMOVERequest(pid, node_.callingAe.c_str(), &q, nullptr)
+                         : scu.sendCGETRequest(pid, &q, nullptr);
+    stopReceiver();
+    sink.End();
     RemoveParts(request);
-    r.cancelled = scu.cancelSent && !scu.capped;
+    r.cancelled = scu.cancelSent;
     if (c == DUL_PEERABORTEDASSOCIATION && r.files.empty() && !scu.cancelSent) {
       r.error = SJ("アーカイブが取得を拒否しました。自局 AE \"") + node_.callingAe +
                 SJ("\" がアーカイブに登録されているか確認してください");
@@ -364,6 +513,10 @@ class DimseTransport final : public Transport {
     scu.releaseAssociation();
     if (r.cancelled) {
       r.error = SJ("取得を中止しました");
+      return r;
+    }
+    if (st == STATUS_MOVE_Failed_MoveDestinationUnknown) {
+      r.error = SJ("アーカイブが転送先 AE \"") + node_.callingAe + SJ("\" を知りません (C-MOVE の転送先として登録してください)");
       return r;
     }
     if (st != STATUS_Success && st != STATUS_GET_Warning_SubOperationsCompleteOneOrMoreFailures) {

@@ -70,6 +70,11 @@ struct FindResult {
 struct RetrieveRequest {
   std::string studyUid, seriesUid;
   std::string destination;  // files go to destination/<study>/<series>/<SOP instance>.dcm
+  // 0: C-GET. Otherwise C-MOVE to our AE title, received on this port from the
+  // archive's AE title and host only.
+  uint16_t movePort = 0;
+  // With C-GET: when the archive refuses C-GET, C-MOVE to this port instead (0: no).
+  uint16_t moveFallbackPort = 0;
 };
 
 struct Progress {
@@ -92,7 +97,8 @@ struct RetrieveResult {
   std::vector<std::string> failedInstances;  // SOP instance UIDs the archive reported failed
 };
 
-// Callbacks run on the thread that called Find/Retrieve.
+// Callbacks run on the thread that called Retrieve, or for C-MOVE on the receiver's
+// thread; never two at once.
 struct RetrieveHooks {
   std::function<void(const StoredFile&)> stored;
   std::function<void(const Progress&)> progress;
@@ -107,7 +113,7 @@ class Transport {
   // After `cap` answers (0: no cap) the rest is cancelled.
   virtual FindResult Find(Level level, const std::vector<Key>& keys,
                           const std::function<void(const Answer&)>& onAnswer, int cap = 0) = 0;
-  // Retrieves a study or a series with C-GET.
+  // Retrieves a study or a series with C-GET (or C-MOVE, see RetrieveRequest).
   virtual RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) = 0;
   // Asks a running Find/Retrieve to stop (any thread): a C-CANCEL is sent on its
   // association. The transport stays cancelled: later calls fail at once.

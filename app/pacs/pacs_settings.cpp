@@ -24,6 +24,8 @@ Settings LoadSettings() {
   if (timeout >= 1 && timeout <= 3600) s.node.timeoutSeconds = static_cast<uint32_t>(timeout);
   const int32_t cap = ProfileInt("PACS", "MaxResults", s.resultCap);
   if (cap >= 1 && cap <= 100000) s.resultCap = cap;
+  const int32_t movePort = ProfileInt("PACS", "MovePort", 0);
+  if (movePort >= 1 && movePort <= 65535) s.movePort = static_cast<uint16_t>(movePort);
   s.folder = ProfileString("PACS", "Folder");
   return s;
 }

@@ -11,7 +11,10 @@ struct Settings {
   // Where retrieved files go: "Folder" of the section, a relative one taken against
   // the installation folder; by default "PACS" there.
   std::string folder;
-  int resultCap = 500;  // C-FIND answers shown at most; the rest is cancelled
+  int resultCap = 500;
+  // The port of the C-MOVE receiver, used when the archive refuses C-GET ("MovePort";
+  // 0, the default: off). It accepts only the archive's AE title and host.
+  uint16_t movePort = 0;  // C-FIND answers shown at most; the rest is cancelled
 };
 
 // Reads the section (missing keys keep their defaults; a port outside 1..65535 or an

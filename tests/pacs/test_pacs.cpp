@@ -328,3 +328,43 @@ TEST(PacsArchive, KilledArchiveAndCancelLeaveAUsablePartialStudy) {
     }
   }
 }
+
+// C-MOVE to Velmo's own receiver gives the files movescu receives, byte for byte.
+TEST(PacsArchive, MoveIsByteIdenticalToMovescu) {
+  pacs::EnableNoDelay();
+  Seeded s;
+  START_ARCHIVE(s);
+  const std::string port = std::to_string(s.archive->dicomPort()), movePort = std::to_string(s.archive->movePort());
+  const std::string mineDir = s.seeds.File("velmo"), theirs = s.seeds.File("movescu");
+  fs::create_directories(theirs);
+  // movescu writes bit-preserved files into its working folder whatever -od says.
+  const CommandResult m = RunCommand("cd " + theirs + " && TCP_NODELAY=1 timeout 30 movescu -S -aet VELMO -aem VELMO -aec TESTPACS +P " +
+                                     movePort + " +B -od " + theirs + " -k QueryRetrieveLevel=SERIES -k StudyInstanceUID=" +
+                                     kStudyA + " -k SeriesInstanceUID=" + kSeriesA1 + " 127.0.0.1 " + port);
+  ASSERT_EQ(m.status, 0) << m.err;
+  const CommandResult r = RunCommand(CliPath() + " retrieve" + s.NodeArgs() + " --study " + kStudyA + " --series " +
+                                     kSeriesA1 + " --move " + movePort + " --to " + mineDir);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<fs::path> want = FilesBelow(theirs), got = FilesBelow(mineDir);
+  ASSERT_EQ(want.size(), 3u) << m.err;
+  ASSERT_EQ(got.size(), 3u);
+  for (const fs::path& w : want) {
+    const auto it = std::find_if(got.begin(), got.end(), [&](const fs::path& g) {
+      return w.filename().string().find(g.stem().string()) != std::string::npos;
+    });
+    ASSERT_NE(it, got.end()) << w;
+    EXPECT_EQ(ReadBytes(it->string()), ReadBytes(w.string())) << *it;
+    EXPECT_EQ(it->parent_path().filename(), kSeriesA1);
+  }
+  // Again through the core: the whole study, series by series.
+  auto t = pacs::MakeDimseTransport(s.Node());
+  std::vector<std::string> done;
+  pacs::RetrieveHooks hooks;
+  hooks.seriesDone = [&](const std::string&, const std::string& series) { done.push_back(series); };
+  const pacs::RetrieveResult moved = t->Retrieve({kStudyA, "", mineDir, s.archive->movePort()}, hooks);
+  ASSERT_TRUE(moved.ok) << Utf8FromSjis(moved.error);
+  EXPECT_EQ(moved.files.size(), 5u);
+  EXPECT_EQ(FilesBelow(mineDir).size(), 5u);
+  std::sort(done.begin(), done.end());
+  EXPECT_EQ(done, (std::vector<std::string>{kSeriesA1, kSeriesA2}));
+}

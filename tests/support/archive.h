@@ -29,6 +29,8 @@ class Archive {
   bool ok() const { return ok_; }
   const std::string& error() const { return error_; }
   uint16_t dicomPort() const { return dicomPort_; }
+  // The port the archive sends C-MOVE results to for the AE title VELMO.
+  uint16_t movePort() const { return static_cast<uint16_t>(dicomPort_ + 10000); }
   // Stores the files with one storescu association. True on success.
   bool Seed(const std::vector<std::string>& files);
   // Kills the server now (SIGKILL) and waits for it.

@@ -250,6 +250,7 @@ void PacsWindow::Retrieve() {
   for (QTreeWidgetItem* item : results_->selectedItems()) {
     pacs::RetrieveRequest rq;
     rq.destination = dest;
+    rq.moveFallbackPort = s.movePort;
     if (item->parent()) {
       if (item->parent()->isSelected()) continue;  // the whole study is taken anyway
       rq.studyUid = item->data(0, kStudyRole).toString().toStdString();
