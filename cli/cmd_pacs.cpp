@@ -20,7 +20,13 @@ struct NodeArgs {
 // Takes a node option at args[i]: 1 taken, 0 not one, -1 bad usage.
 int ParseNodeOption(const std::vector<std::string>& args, size_t& i, NodeArgs& n, std::string* why) {
   const std::string& a = args[i];
-  if (a != "--host" && a != "--port" && a != "--called" && a != "--calling" && a != "--timeout") return 0;
+  if (a == "--tls") {
+    n.node.tls = true;
+    return 1;
+  }
+  if (a != "--host" && a != "--port" && a != "--called" && a != "--calling" && a != "--timeout" && a != "--ca" &&
+      a != "--cert" && a != "--key")
+    return 0;
   if (i + 1 >= args.size()) {
     *why = a + " needs a value";
     return -1;
@@ -34,6 +40,12 @@ int ParseNodeOption(const std::vector<std::string>& args, size_t& i, NodeArgs& n
     n.hasCalled = true;
   } else if (a == "--calling") {
     n.node.callingAe = v;
+  } else if (a == "--ca") {
+    n.node.caFile = v;
+  } else if (a == "--cert") {
+    n.node.certFile = v;
+  } else if (a == "--key") {
+    n.node.keyFile = v;
   } else {
     char* end = nullptr;
     const long x = std::strtol(v.c_str(), &end, 10);
@@ -100,7 +112,7 @@ int RunQuery(const std::vector<std::string>& args) {
   }
   if (!NodeComplete(n)) {
     std::cerr << "usage: velmo-cli query --host H --port N --called AE [--calling AE] "
-                 "[--level study|series|image] [-k KEY=VALUE]... [--max N]\n";
+                 "[--level study|series|image] [-k KEY=VALUE]... [--max N] [--tls --ca FILE [--cert FILE --key FILE]]\n";
     return kExitUsage;
   }
   // Columns: the keys given (with or without a value), else the level's usual ones.

@@ -10,12 +10,14 @@
 #include <dcmtk/dcmnet/diutil.h>
 #include <dcmtk/dcmnet/dstorscp.h>
 #include <dcmtk/dcmnet/scu.h>
+#include <dcmtk/dcmtls/tlsscu.h>
 #include <dcmtk/oflog/oflog.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <atomic>
 #include <thread>
+#include <type_traits>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -240,7 +242,9 @@ class MoveReceiver final : public DcmStorageSCP {
   OFBool stopAfterCurrentAssociation() override { return stop.load(); }
 };
 
-class Scu final : public DcmSCU {
+// The association of one request, plain or over TLS.
+template <class Base>
+class Scu final : public Base {
  public:
   std::atomic<bool>* cancel = nullptr;
   // Find
@@ -256,12 +260,12 @@ class Scu final : public DcmSCU {
   void SendCancelOnce() {
     if (cancelSent) return;
     cancelSent = true;
-    sendCANCELRequest(requestPresId);
+    this->sendCANCELRequest(requestPresId);
   }
 
   OFCondition handleFINDResponse(const T_ASC_PresentationContextID presID, QRResponse* response,
                                  OFBool& waitForNextResponse) override {
-    OFCondition c = DcmSCU::handleFINDResponse(presID, response, waitForNextResponse);
+    OFCondition c = Base::handleFINDResponse(presID, response, waitForNextResponse);
     lastStatus = response->m_status;
     if (!DICOM_PENDING_STATUS(response->m_status) || !response->m_dataset) return c;
     if (cancelSent) return c;  // answers after the cancel are not wanted
@@ -306,14 +310,14 @@ class Scu final : public DcmSCU {
 
   OFCondition handleCGETResponse(const T_ASC_PresentationContextID presID, RetrieveResponse* response,
                                  OFBool& continueCGETSession) override {
-    OFCondition c = DcmSCU::handleCGETResponse(presID, response, continueCGETSession);
+    OFCondition c = Base::handleCGETResponse(presID, response, continueCGETSession);
     Retrieved(response, continueCGETSession);
     return c;
   }
 
   OFCondition handleMOVEResponse(const T_ASC_PresentationContextID presID, RetrieveResponse* response,
                                  OFBool& waitForNextResponse) override {
-    OFCondition c = DcmSCU::handleMOVEResponse(presID, response, waitForNextResponse);
+    OFCondition c = Base::handleMOVEResponse(presID, response, waitForNextResponse);
     Retrieved(response, waitForNextResponse);
     return c;
   }
@@ -322,7 +326,7 @@ class Scu final : public DcmSCU {
                                      T_DIMSE_C_StoreRQ* rq) override {
     const std::string sop = rq ? rq->AffectedSOPInstanceUID : "";
     const std::string part = sink->PartPath(sop);
-    OFCondition c = DcmSCU::handleSTORERequestFile(presID, OFString(part.c_str()), rq);
+    OFCondition c = Base::handleSTORERequestFile(presID, OFString(part.c_str()), rq);
     if (c.bad()) {
       sink->Failed(part, sop);
       return c;
@@ -339,12 +343,26 @@ class DimseTransport final : public Transport {
 
   FindResult Find(Level level, const std::vector<Key>& keys, const std::function<void(const Answer&)>& onAnswer,
                   int cap) override {
+    return node_.tls ? FindWith<Scu<DcmTLSSCU>>(level, keys, onAnswer, cap)
+                     : FindWith<Scu<DcmSCU>>(level, keys, onAnswer, cap);
+  }
+
+  RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) override {
+    return node_.tls ? RetrieveWith<Scu<DcmTLSSCU>>(request, hooks) : RetrieveWith<Scu<DcmSCU>>(request, hooks);
+  }
+
+  void Cancel() override { cancel_ = true; }
+
+ private:
+  template <class S>
+  FindResult FindWith(Level level, const std::vector<Key>& keys, const std::function<void(const Answer&)>& onAnswer,
+                      int cap) {
     FindResult r;
     if (cancel_) {
       r.error = SJ("検索を中止しました");
       return r;
     }
-    Scu scu;
+    S scu;
     Configure(scu);
     OFList<OFString> ts;
     ts.push_back(UID_LittleEndianExplicitTransferSyntax);
@@ -405,7 +423,8 @@ class DimseTransport final : public Transport {
     return r;
   }
 
-  RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) override {
+  template <class S>
+  RetrieveResult RetrieveWith(const RetrieveRequest& request, const RetrieveHooks& hooks) {
     RetrieveResult r;
     if (cancel_) {
       r.cancelled = true;
@@ -418,7 +437,7 @@ class DimseTransport final : public Transport {
     }
     const bool move = request.movePort != 0;
     const char* model = move ? UID_MOVEStudyRootQueryRetrieveInformationModel : UID_GETStudyRootQueryRetrieveInformationModel;
-    Scu scu;
+    S scu;
     Configure(scu);
     scu.setStorageMode(DCMSCU_STORAGE_BIT_PRESERVING);
     scu.setStorageDir(request.destination.c_str());
@@ -480,7 +499,7 @@ class DimseTransport final : public Transport {
         // The archive does not do C-GET: ask it to send to our receiver instead.
         RetrieveRequest viaMove = request;
         viaMove.movePort = request.moveFallbackPort;
-        return Retrieve(viaMove, hooks);
+        return RetrieveWith<S>(viaMove, hooks);
       }
       r.error = move ? SJ("取得 (C-MOVE) が受け入れられませんでした") : SJ("取得 (C-GET) が受け入れられませんでした");
       return r;
@@ -527,10 +546,8 @@ class DimseTransport final : public Transport {
     return r;
   }
 
-  void Cancel() override { cancel_ = true; }
-
- private:
-  void Configure(Scu& scu) {
+  template <class S>
+  void Configure(S& scu) {
     scu.setAETitle(node_.callingAe.c_str());
     scu.setPeerHostName(node_.host.c_str());
     scu.setPeerPort(node_.port);
@@ -540,14 +557,28 @@ class DimseTransport final : public Transport {
     scu.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
     scu.setDIMSETimeout(node_.timeoutSeconds);
     scu.setMaxReceivePDULength(ASC_DEFAULTMAXPDU);
+    if constexpr (std::is_base_of_v<DcmTLSSCU, S>) {
+      // TLS 1.2 or later with the archive's certificate checked against the CA file;
+      // our own certificate only when the node names one.
+      if (!node_.caFile.empty()) scu.addTrustedCertFile(node_.caFile.c_str());
+      scu.setPeerCertVerification(DCV_requireCertificate);
+      if (!node_.certFile.empty() && !node_.keyFile.empty())
+        scu.enableAuthentication(node_.keyFile.c_str(), node_.certFile.c_str(), "");
+      else
+        scu.disableAuthentication();
+    }
   }
 
-  bool Connect(Scu& scu, std::string& error) {
+  template <class S>
+  bool Connect(S& scu, std::string& error) {
     if (!NoDelayEnabled()) {
       error = SJ("TCP_NODELAY が設定されていません");
       return false;
     }
     OFCondition c = scu.initNetwork();
+    if constexpr (std::is_base_of_v<DcmTLSSCU, S>) {
+      if (c.good()) c = scu.setTLSProfile(TSP_Profile_BCP195);
+    }
     if (c.bad()) {
       error = SJ("通信の準備ができません: ") + std::string(c.text());
       return false;

@@ -23,6 +23,10 @@ struct Node {
   std::string calledAe;             // the archive's AE title
   std::string callingAe = "VELMO";  // ours
   uint32_t timeoutSeconds = 30;     // connection, association and message timeout
+  // DICOM TLS (TLS 1.2 or later): the archive's certificate must chain to caFile;
+  // certFile/keyFile (PEM, no passphrase) are sent when both are given.
+  bool tls = false;
+  std::string caFile, certFile, keyFile;
 };
 
 enum class Level { kStudy, kSeries, kImage };

@@ -27,6 +27,11 @@ Settings LoadSettings() {
   const int32_t movePort = ProfileInt("PACS", "MovePort", 0);
   if (movePort >= 1 && movePort <= 65535) s.movePort = static_cast<uint16_t>(movePort);
   s.folder = ProfileString("PACS", "Folder");
+  // DICOM TLS: "TLS" 1 turns it on; the files are paths (Shift-JIS in the file).
+  s.node.tls = ProfileInt("PACS", "TLS", 0) == 1;
+  s.node.caFile = Utf8FromSjis(ProfileString("PACS", "CAFile"));
+  s.node.certFile = Utf8FromSjis(ProfileString("PACS", "CertFile"));
+  s.node.keyFile = Utf8FromSjis(ProfileString("PACS", "KeyFile"));
   return s;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
-// The archive node and the retrieve folder, kept in Velmo.ini, section "PACS".
+// The archive node and the retrieve folder, kept in Velmo.ini, section "PACS": keys
+// "AETitle", "CalledAE", "Host", "Port", "Timeout", "Folder", "MaxResults",
+// "MovePort", and for DICOM TLS "TLS" (1: on), "CAFile", "CertFile", "KeyFile".
 #include <string>
 
 #include "pacs/pacs.h"

@@ -59,9 +59,9 @@ struct Seeded {
   std::unique_ptr<Archive> archive;
   TempDir seeds;
   std::vector<SeedImage> images;
-  bool Start(int extraImagesInB = 0) {
+  bool Start(int extraImagesInB = 0, const std::string& config = "", const std::string& seedArgs = "") {
     if (!Archive::Installed()) return false;
-    archive = std::make_unique<Archive>();
+    archive = std::make_unique<Archive>(config);
     if (!archive->ok()) return false;
     auto add = [&](std::vector<SeedImage> v) { images.insert(images.end(), v.begin(), v.end()); };
     add(MakeSeries(seeds.path(), kStudyA, kSeriesA1, 3, "Yamada^Tarou=" + Jis("山田^太郎") + "=" + Jis("やまだ^たろう"),
@@ -71,7 +71,7 @@ struct Seeded {
     add(MakeSeries(seeds.path(), kStudyB, kSeriesB1, 2 + extraImagesInB, "Suzuki^Hanako", "ISO_IR 192", "P002"));
     std::vector<std::string> files;
     for (const SeedImage& s : images) files.push_back(s.path);
-    return archive->Seed(files);
+    return archive->Seed(files, seedArgs);
   }
   pacs::Node Node(const std::string& calling = "VELMO", const std::string& called = "TESTPACS") const {
     pacs::Node n;
@@ -367,4 +367,63 @@ TEST(PacsArchive, MoveIsByteIdenticalToMovescu) {
   EXPECT_EQ(FilesBelow(mineDir).size(), 5u);
   std::sort(done.begin(), done.end());
   EXPECT_EQ(done, (std::vector<std::string>{kSeriesA1, kSeriesA2}));
+}
+
+// DICOM TLS against an archive that requires it and a client certificate: the
+// right CA and certificate find and retrieve; a missing certificate, another CA or
+// a plain association are refused.
+TEST(PacsArchive, TlsNeedsTheRightCertificates) {
+  pacs::EnableNoDelay();
+  if (!Archive::Installed()) GTEST_SKIP() << "the archive server (Debian package orthanc) is not installed";
+  TempDir certs;
+  auto ssl = [&](const std::string& args) { return RunCommand("cd " + certs.path() + " && openssl " + args).status; };
+  auto selfSigned = [&](const std::string& name) {
+    return ssl("req -x509 -newkey rsa:2048 -nodes -keyout " + name + ".key -out " + name + ".crt -days 2 -subj /CN=" + name);
+  };
+  auto signedBy = [&](const std::string& name) {
+    return ssl("req -newkey rsa:2048 -nodes -keyout " + name + ".key -out " + name + ".csr -subj /CN=" + name) ||
+           ssl("x509 -req -in " + name + ".csr -CA ca.crt -CAkey ca.key -CAcreateserial -out " + name + ".crt -days 2");
+  };
+  if (RunCommand("command -v openssl").status != 0) GTEST_SKIP() << "openssl is not installed";
+  ASSERT_EQ(selfSigned("ca"), 0);
+  ASSERT_EQ(selfSigned("other"), 0);
+  ASSERT_EQ(signedBy("server"), 0);
+  ASSERT_EQ(signedBy("client"), 0);
+  const std::string dir = certs.path() + "/";
+  Seeded s;
+  const std::string config = ",\"DicomTlsEnabled\":true,\"DicomTlsCertificate\":\"" + dir + "server.crt\"," +
+                             "\"DicomTlsPrivateKey\":\"" + dir + "server.key\",\"DicomTlsTrustedCertificates\":\"" + dir +
+                             "ca.crt\",\"DicomTlsRemoteCertificateRequired\":true";
+  START_ARCHIVE(s, 0, config, "+tls " + dir + "client.key " + dir + "client.crt +cf " + dir + "ca.crt");
+  const struct {
+    bool tls;
+    const char *ca, *cert;
+    bool works;
+  } cases[] = {
+      {true, "ca", "client", true},
+      {true, "ca", "", false},
+      {true, "other", "client", false},
+      {false, "", "", false},
+  };
+  for (const auto& c : cases) {
+    pacs::Node n = s.Node();
+    n.tls = c.tls;
+    if (*c.ca) n.caFile = dir + c.ca + ".crt";
+    if (*c.cert) {
+      n.certFile = dir + c.cert + ".crt";
+      n.keyFile = dir + c.cert + ".key";
+    }
+    pacs::Key name;
+    ASSERT_TRUE(pacs::ParseKey("PatientName=山田", name, nullptr));
+    const pacs::FindResult r = pacs::MakeDimseTransport(n)->Find(pacs::Level::kStudy, {name}, nullptr);
+    EXPECT_EQ(r.ok, c.works) << c.tls << c.ca << c.cert << Utf8FromSjis(r.error);
+    if (c.works) {
+      EXPECT_EQ(r.answers, 1);
+      const pacs::RetrieveResult got = pacs::MakeDimseTransport(n)->Retrieve({kStudyA, "", s.seeds.File("tls")}, {});
+      EXPECT_TRUE(got.ok) << Utf8FromSjis(got.error);
+      EXPECT_EQ(FilesBelow(s.seeds.File("tls"), ".dcm").size(), 5u);
+    } else {
+      EXPECT_FALSE(r.error.empty());
+    }
+  }
 }

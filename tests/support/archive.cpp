@@ -16,11 +16,17 @@ namespace velmo::test {
 bool Archive::Installed() { return access("/usr/sbin/Orthanc", X_OK) == 0; }
 
 Archive::Archive(const std::string& extraConfig) {
+  // A port taken by something else makes the server stop at once: try other ports.
+  for (int attempt = 0; attempt < 4 && !ok_; ++attempt) Start(extraConfig);
+}
+
+void Archive::Start(const std::string& extraConfig) {
   // Ports from the process id, so suites running side by side do not collide.
   static int instance = 0;
   const int base = 42000 + (getpid() % 700) * 20 + (instance++ % 10) * 2;
   dicomPort_ = static_cast<uint16_t>(base);
   httpPort_ = static_cast<uint16_t>(base + 1);
+  error_.clear();
   const std::string cfg = dir_.File("cfg.json");
   WriteText(cfg, "{\"Name\":\"test\",\"StorageDirectory\":\"" + dir_.File("db") + "\",\"IndexDirectory\":\"" +
                      dir_.File("db") + "\",\"DicomAet\":\"TESTPACS\",\"DicomPort\":" + std::to_string(dicomPort_) +
@@ -54,11 +60,13 @@ Archive::Archive(const std::string& extraConfig) {
     int st = 0;
     if (waitpid(pid_, &st, WNOHANG) == pid_) {
       pid_ = -1;
-      error_ = "the archive server stopped at start";
+      const std::vector<uint8_t> text = ReadBytes(log);
+      error_ = "the archive server stopped at start: " + std::string(text.begin(), text.end());
       return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
+  Kill();
   error_ = "the archive server did not come up within 20 s";
 }
 
@@ -72,8 +80,8 @@ void Archive::Kill() {
   pid_ = -1;
 }
 
-bool Archive::Seed(const std::vector<std::string>& files) {
-  std::string cmd = "storescu -aec TESTPACS 127.0.0.1 " + std::to_string(dicomPort_);
+bool Archive::Seed(const std::vector<std::string>& files, const std::string& extraArgs) {
+  std::string cmd = "storescu " + extraArgs + " -aec TESTPACS 127.0.0.1 " + std::to_string(dicomPort_);
   for (const std::string& f : files) cmd += " " + ShellQuote(f);
   CommandResult r = RunCommand("TCP_NODELAY=1 timeout 60 " + cmd);
   if (r.status != 0) error_ = r.err;

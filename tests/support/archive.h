@@ -32,12 +32,14 @@ class Archive {
   // The port the archive sends C-MOVE results to for the AE title VELMO.
   uint16_t movePort() const { return static_cast<uint16_t>(dicomPort_ + 10000); }
   // Stores the files with one storescu association. True on success.
-  bool Seed(const std::vector<std::string>& files);
+  // extraArgs go to storescu before the host (for example its TLS options).
+  bool Seed(const std::vector<std::string>& files, const std::string& extraArgs = "");
   // Kills the server now (SIGKILL) and waits for it.
   void Kill();
   const std::string& folder() const { return dir_.path(); }
 
  private:
+  void Start(const std::string& extraConfig);
   TempDir dir_;
   int pid_ = -1;
   uint16_t dicomPort_ = 0, httpPort_ = 0;
