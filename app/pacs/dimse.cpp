@@ -236,7 +236,7 @@ class MoveReceiver final : public DcmStorageSCP {
     // Without host lookup the library may hand over no address: take the peer's.
     std::string h = host.c_str();
     if (h.empty()) h = getPeerIP().c_str();
-    return !h.empty() && h == archiveHost || (archiveHost == "localhost" && h == "127.0.0.1");
+    return (!h.empty() && h == archiveHost) || (archiveHost == "localhost" && h == "127.0.0.1");
   }
   OFBool stopAfterConnectionTimeout() override { return stop.load(); }
   OFBool stopAfterCurrentAssociation() override { return stop.load(); }
@@ -431,7 +431,8 @@ class DimseTransport final : public Transport {
       r.error = SJ("取得を中止しました");
       return r;
     }
-    if (!SafeUid(request.studyUid) || (!request.seriesUid.empty() && !SafeUid(request.seriesUid))) {
+    if (!SafeUid(request.studyUid) || (!request.seriesUid.empty() && !SafeUid(request.seriesUid)) ||
+        (!request.sopInstanceUid.empty() && !SafeUid(request.sopInstanceUid))) {
       r.error = SJ("UID が正しくありません");
       return r;
     }
@@ -505,9 +506,12 @@ class DimseTransport final : public Transport {
       return r;
     }
     DcmDataset q;
-    q.putAndInsertString(DCM_QueryRetrieveLevel, request.seriesUid.empty() ? "STUDY" : "SERIES");
+    const char* level = !request.sopInstanceUid.empty() ? "IMAGE" : request.seriesUid.empty() ? "STUDY" : "SERIES";
+    q.putAndInsertString(DCM_QueryRetrieveLevel, level);
     q.putAndInsertString(DCM_StudyInstanceUID, request.studyUid.c_str());
-    if (!request.seriesUid.empty()) q.putAndInsertString(DCM_SeriesInstanceUID, request.seriesUid.c_str());
+    if (!request.seriesUid.empty() || !request.sopInstanceUid.empty())
+      q.putAndInsertString(DCM_SeriesInstanceUID, request.seriesUid.c_str());
+    if (!request.sopInstanceUid.empty()) q.putAndInsertString(DCM_SOPInstanceUID, request.sopInstanceUid.c_str());
     scu.cancel = &cancel_;
     scu.sink = &sink;
     scu.requestPresId = pid;

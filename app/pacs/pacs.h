@@ -70,7 +70,8 @@ struct FindResult {
   bool capped = false;  // the cap was reached and the rest cancelled
 };
 
-// What a retrieve asks for: a whole study or one series of it.
+// What a retrieve asks for: a whole study, one series of it, or one object (to try
+// again an object that failed).
 struct RetrieveRequest {
   std::string studyUid, seriesUid;
   std::string destination;  // files go to destination/<study>/<series>/<SOP instance>.dcm
@@ -79,6 +80,7 @@ struct RetrieveRequest {
   uint16_t movePort = 0;
   // With C-GET: when the archive refuses C-GET, C-MOVE to this port instead (0: no).
   uint16_t moveFallbackPort = 0;
+  std::string sopInstanceUid;  // with seriesUid: just this object
 };
 
 struct Progress {

@@ -290,6 +290,16 @@ TEST(PacsArchive, GetIsByteIdenticalToGetscu) {
   for (const pacs::StoredFile& f : again.files) EXPECT_TRUE(f.duplicate) << f.path;
   EXPECT_EQ(done, std::vector<std::string>{kSeriesA2});
   EXPECT_EQ(FilesBelow(mineDir).size(), 5u);
+
+  // One object alone, as the window tries a failed one again.
+  const std::string oneDir = s.seeds.File("one");
+  pacs::RetrieveRequest one{kStudyA, kSeriesA1, oneDir};
+  one.sopInstanceUid = std::string(kSeriesA1) + ".2";
+  const pacs::RetrieveResult single = pacs::MakeDimseTransport(s.Node())->Retrieve(one, {});
+  ASSERT_TRUE(single.ok) << Utf8FromSjis(single.error);
+  const std::vector<fs::path> oneFiles = FilesBelow(oneDir);
+  ASSERT_EQ(oneFiles.size(), 1u);
+  EXPECT_EQ(oneFiles[0].filename(), one.sopInstanceUid + ".dcm");
 }
 
 // A retrieve broken off (the archive killed, or the user's cancel) leaves only

@@ -47,7 +47,7 @@ struct PacsWindow::Shared {
   std::vector<pacs::Answer> studies;
   std::vector<std::pair<std::string, pacs::Answer>> series;  // study UID, answer
   std::vector<std::vector<std::string>> readySeries;
-  std::vector<std::string> failed;
+  std::vector<pacs::RetrieveRequest> failed;  // one per object: study, series, SOP instance
   pacs::Progress progress;
   int stored = 0;
   bool done = false;
@@ -124,6 +124,8 @@ PacsWindow::PacsWindow(QWidget* parent) : QWidget(parent, Qt::Window), shared_(s
   stopButton_ = new QPushButton(U("中止"), this);
   stopButton_->setObjectName("pacsStop");
   stopButton_->setEnabled(false);
+  retryButton_ = new QPushButton(U("再取得"), this);
+  retryButton_->setObjectName("pacsRetry");
   progress_ = new QProgressBar(this);
   progress_->setObjectName("pacsProgress");
   progress_->setRange(0, 1);
@@ -148,7 +150,10 @@ PacsWindow::PacsWindow(QWidget* parent) : QWidget(parent, Qt::Window), shared_(s
   layout->addWidget(results_, 1);
   layout->addWidget(status_);
   layout->addWidget(new QLabel(U("取得できなかった画像"), this));
-  layout->addWidget(failures_);
+  auto* failRow = new QHBoxLayout;
+  failRow->addWidget(failures_, 1);
+  failRow->addWidget(retryButton_, 0, Qt::AlignTop);
+  layout->addLayout(failRow);
   resize(900, 600);
 
   timer_ = new QTimer(this);
@@ -157,6 +162,7 @@ PacsWindow::PacsWindow(QWidget* parent) : QWidget(parent, Qt::Window), shared_(s
   connect(searchButton_, &QPushButton::clicked, this, &PacsWindow::Search);
   connect(retrieveButton_, &QPushButton::clicked, this, &PacsWindow::Retrieve);
   connect(stopButton_, &QPushButton::clicked, this, &PacsWindow::Stop);
+  connect(retryButton_, &QPushButton::clicked, this, &PacsWindow::RetryFailed);
   connect(nameEdit_, &QLineEdit::returnPressed, this, &PacsWindow::Search);
 }
 
@@ -236,6 +242,7 @@ void PacsWindow::Search() {
   });
   searchButton_->setEnabled(false);
   retrieveButton_->setEnabled(false);
+  retryButton_->setEnabled(false);
   stopButton_->setEnabled(true);
   timer_->start();
 }
@@ -244,13 +251,11 @@ void PacsWindow::Retrieve() {
   if (busy()) return;
   // The selected rows: a study row retrieves the study, a series row that series.
   std::vector<pacs::RetrieveRequest> requests;
-  const pacs::Settings s = FromFields();
   SaveFields();
   const std::string dest = folderEdit_->text().trimmed().toStdString();
   for (QTreeWidgetItem* item : results_->selectedItems()) {
     pacs::RetrieveRequest rq;
     rq.destination = dest;
-    rq.moveFallbackPort = s.movePort;
     if (item->parent()) {
       if (item->parent()->isSelected()) continue;  // the whole study is taken anyway
       rq.studyUid = item->data(0, kStudyRole).toString().toStdString();
@@ -264,6 +269,29 @@ void PacsWindow::Retrieve() {
     status_->setText(U("取得する検査またはシリーズを選んでください"));
     return;
   }
+  StartRetrieve(std::move(requests));
+}
+
+void PacsWindow::RetryFailed() {
+  if (busy()) return;
+  std::vector<pacs::RetrieveRequest> requests;
+  const std::string dest = folderEdit_->text().trimmed().toStdString();
+  for (int i = 0; i < failures_->count(); ++i) {
+    const QStringList uids = failures_->item(i)->data(kUidRole).toStringList();
+    if (uids.size() != 3) continue;
+    pacs::RetrieveRequest rq;
+    rq.studyUid = uids[0].toStdString();
+    rq.seriesUid = uids[1].toStdString();
+    rq.sopInstanceUid = uids[2].toStdString();
+    rq.destination = dest;
+    requests.push_back(rq);
+  }
+  if (!requests.empty()) StartRetrieve(std::move(requests));
+}
+
+void PacsWindow::StartRetrieve(std::vector<pacs::RetrieveRequest> requests) {
+  const pacs::Settings s = FromFields();
+  for (pacs::RetrieveRequest& rq : requests) rq.moveFallbackPort = s.movePort;
   failures_->clear();
   status_->setText(U("取得中..."));
   shared_ = std::make_shared<Shared>();
@@ -294,7 +322,11 @@ void PacsWindow::Retrieve() {
       pacs::RetrieveResult r = sh->transport->Retrieve(rq, hooks);
       total += static_cast<int>(r.files.size());
       std::lock_guard<std::mutex> l(sh->m);
-      sh->failed.insert(sh->failed.end(), r.failedInstances.begin(), r.failedInstances.end());
+      for (const std::string& sop : r.failedInstances) {
+        pacs::RetrieveRequest again = rq;
+        again.sopInstanceUid = sop;
+        sh->failed.push_back(again);
+      }
       if (!r.ok) {
         error = r.error;
         break;
@@ -307,6 +339,7 @@ void PacsWindow::Retrieve() {
   });
   searchButton_->setEnabled(false);
   retrieveButton_->setEnabled(false);
+  retryButton_->setEnabled(false);
   stopButton_->setEnabled(true);
   progress_->setRange(0, 0);
   timer_->start();
@@ -321,7 +354,7 @@ void PacsWindow::Poll() {
   std::vector<pacs::Answer> studies;
   std::vector<std::pair<std::string, pacs::Answer>> series;
   std::vector<std::vector<std::string>> ready;
-  std::vector<std::string> failed;
+  std::vector<pacs::RetrieveRequest> failed;
   pacs::Progress p;
   int stored = 0;
   bool done = false;
@@ -359,7 +392,11 @@ void PacsWindow::Poll() {
       break;
     }
   }
-  for (const std::string& f : failed) failures_->addItem(QString::fromStdString(f));
+  for (const pacs::RetrieveRequest& f : failed) {
+    auto* item = new QListWidgetItem(QString::fromStdString(f.sopInstanceUid), failures_);
+    item->setData(kUidRole, QStringList{QString::fromStdString(f.studyUid), QString::fromStdString(f.seriesUid),
+                                        QString::fromStdString(f.sopInstanceUid)});
+  }
   if (p.completed + p.remaining + p.failed > 0) {
     progress_->setRange(0, p.completed + p.remaining + p.failed);
     progress_->setValue(p.completed + p.failed);
@@ -382,6 +419,7 @@ void PacsWindow::Finish() {
   }
   searchButton_->setEnabled(true);
   retrieveButton_->setEnabled(true);
+  retryButton_->setEnabled(true);
   stopButton_->setEnabled(false);
   if (progress_->maximum() == 0) progress_->setRange(0, 1);
   if (!error.empty()) status_->setText(FromSjis(error));

@@ -41,10 +41,13 @@ class PacsWindow : public QWidget {
  public slots:
   void Search();
   void Retrieve();
+  // "再取得": the objects listed as failed, one by one.
+  void RetryFailed();
   void Stop();
 
  private:
   struct Shared;
+  void StartRetrieve(std::vector<pacs::RetrieveRequest> requests);
   void Poll();
   void Finish();
   pacs::Settings FromFields();
@@ -53,7 +56,7 @@ class PacsWindow : public QWidget {
   QLineEdit *callingEdit_, *hostEdit_, *portEdit_, *calledEdit_, *folderEdit_;
   QLineEdit *nameEdit_, *idEdit_, *dateFromEdit_, *dateToEdit_, *modalityEdit_, *accessionEdit_, *descriptionEdit_;
   QTreeWidget* results_;
-  QPushButton *searchButton_, *retrieveButton_, *stopButton_;
+  QPushButton *searchButton_, *retrieveButton_, *stopButton_, *retryButton_;
   QProgressBar* progress_;
   QLabel* status_;
   QListWidget* failures_;
