@@ -73,5 +73,8 @@ int RunDump(const std::vector<std::string>& args);
 int RunOverlay(const std::vector<std::string>& args);
 int RunMpr(const std::vector<std::string>& args);
 int RunMip(const std::vector<std::string>& args);
+// Archive query (C-FIND, answers as TSV) and retrieve (C-GET, one line per file).
+int RunQuery(const std::vector<std::string>& args);
+int RunRetrieve(const std::vector<std::string>& args);
 
 }  // namespace velmo::cli

@@ -6,6 +6,7 @@
 
 #include "cli_common.h"
 #include "base/install.h"
+#include "pacs/pacs.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ void Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before any thread starts: every archive association without Nagle's delay.
+  velmo::pacs::EnableNoDelay();
   velmo::SetInstallFolder(velmo::ResolveInstallFolder(argc > 0 ? argv[0] : nullptr));
   std::vector<std::string> args;
   for (int i = 2; i < argc; ++i) {
@@ -52,6 +55,8 @@ int main(int argc, char** argv) {
   if (command == "overlay") return velmo::cli::RunOverlay(args);
   if (command == "mpr") return velmo::cli::RunMpr(args);
   if (command == "mip") return velmo::cli::RunMip(args);
+  if (command == "query") return velmo::cli::RunQuery(args);
+  if (command == "retrieve") return velmo::cli::RunRetrieve(args);
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();
     return velmo::cli::kExitOk;

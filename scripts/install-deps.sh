@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl1-mesa-dev
   libturbojpeg0-dev libpng-dev
   dcmtk python3-pydicom fonts-ipafont-gothic locales poppler-utils
+  libdcmtk-dev orthanc openssl curl
   dpkg-dev desktop-file-utils libxml2-utils shared-mime-info xdg-utils
 )
 missing=()

@@ -21,8 +21,12 @@
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/message_notifier.h"
 #include "shell/ui/print_preview.h"
+#include "pacs/pacs.h"
 
 int main(int argc, char** argv) {
+  // Before any thread starts (setenv is not thread-safe): archive associations
+  // without Nagle's delay.
+  velmo::pacs::EnableNoDelay();
   QApplication app(argc, argv);
   velmo::SetInstallFolder(velmo::ResolveInstallFolder(argc > 0 ? argv[0] : nullptr));
   velmo::ui::InstallJapaneseFonts();

@@ -194,6 +194,7 @@ MainDialog::MainDialog(std::vector<std::string> startupArguments, QWidget* paren
   SetUpMeasurementTools();
   SetUpExportAndPrint();
   SetUpVolumeTools();
+  SetUpPacs();
   SetUpFileControls();
 }
 

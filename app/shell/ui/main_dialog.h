@@ -15,6 +15,7 @@
 //                                dialog                        (main_dialog_export.cpp)
 //   SetUpVolumeTools()         - slice line, MPR and MIP     (main_dialog_volume.cpp)
 //   SetUpTagEditing()          - tag edit, add and delete    (main_dialog_editing.cpp)
+//   SetUpPacs()                - archive query and retrieve  (main_dialog_pacs.cpp)
 #include <QImage>
 #include <QMainWindow>
 #include <QPoint>
@@ -478,6 +479,15 @@ class MainDialog : public QMainWindow {
  private:
   void SetUpVolumeTools();
   int volumeRightEntry_ = -1;  // the right pane's entry while it shows the reformat
+
+  // ---- archive query and retrieve (main_dialog_pacs.cpp) ----
+ public:
+  QAction* pacsAction = nullptr;                // "PACS(&P)..." in the file menu
+  class PacsWindow* pacsWindow = nullptr;       // created when first opened
+  void OpenPacsWindow();
+
+ private:
+  void SetUpPacs();
 };
 
 }  // namespace velmo::ui

@@ -1,0 +1,676 @@
+// The DIMSE transport: C-FIND and C-GET through the network library's SCU class.
+// Received objects are streamed straight to a `.part` file (bit-preserving mode),
+// then read by Velmo's list entry reader for their study and series and renamed
+// into destination/<study>/<series>/<SOP instance>.dcm.
+#include <dcmtk/config/osconfig.h>
+#include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcdict.h>
+#include <dcmtk/dcmdata/dcdicent.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmnet/diutil.h>
+#include <dcmtk/dcmnet/dstorscp.h>
+#include <dcmtk/dcmnet/scu.h>
+#include <dcmtk/dcmtls/tlsscu.h>
+#include <dcmtk/oflog/oflog.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <atomic>
+#include <thread>
+#include <type_traits>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <set>
+
+#include "base/log.h"
+#include "base/text.h"
+#include "browser/list_reader.h"
+#include "browser/list_record.h"
+#include "pacs/pacs.h"
+
+namespace velmo::pacs {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The network library logs to the console by default; the archive module reports
+// through its results instead, and nothing about patients reaches any log.
+void QuietNetworkLog() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // VELMO_PACS_TRACE=1 shows the network library's own messages on stderr while
+    // diagnosing an archive (they may hold patient data: never on by default).
+    const char* trace = std::getenv("VELMO_PACS_TRACE");
+    OFLog::configure(trace && *trace == '1' ? OFLogger::DEBUG_LOG_LEVEL : OFLogger::FATAL_LOG_LEVEL);
+  });
+}
+
+bool TagFromName(const std::string& name, DcmTagKey& key) {
+  const DcmDataDictionary& dict = dcmDataDict.rdlock();
+  const DcmDictEntry* e = dict.findEntry(name.c_str());
+  if (e) key = e->getKey();
+  dcmDataDict.rdunlock();
+  return e != nullptr;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseHex4(std::string_view s, uint16_t& out) {
+  if (s.size() != 4) return false;
+  out = 0;
+  for (char c : s) {
+    const int d = HexDigit(c);
+    if (d < 0) return false;
+    out = static_cast<uint16_t>(out * 16 + d);
+  }
+  return true;
+}
+
+std::string Hex4(unsigned v) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string s(4, '0');
+  for (int i = 3; i >= 0; --i, v >>= 4) s[i] = digits[v & 15];
+  return s;
+}
+
+// The transfer syntaxes offered for received objects: the uncompressed ones first,
+// then the compressed ones Velmo decodes, so an archive can send a compressed file
+// as it stored it.
+const char* const kStorageSyntaxes[] = {
+    UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax,
+    UID_BigEndianExplicitTransferSyntax,    UID_JPEGProcess1TransferSyntax,
+    UID_JPEGProcess14SV1TransferSyntax,     UID_JPEGProcess14TransferSyntax,
+    UID_RLELosslessTransferSyntax,
+};
+
+// Files each received object: `.part` while it arrives, then read by Velmo's list
+// entry reader for its study and series and renamed into
+// destination/<study>/<series>/<SOP instance>.dcm (an object already there is
+// dropped as a duplicate). Used by the C-GET association and the C-MOVE receiver's
+// thread alike, so everything here runs under one lock.
+class StoreSink {
+ public:
+  StoreSink(const RetrieveRequest& request, const RetrieveHooks& hooks, RetrieveResult& result)
+      : request_(request), hooks_(hooks), result_(result) {}
+
+  std::string PartPath(const std::string& requestedSop) {
+    std::lock_guard<std::mutex> l(m_);
+    const fs::path studyDir = fs::path(request_.destination) / request_.studyUid;
+    std::error_code ec;
+    fs::create_directories(studyDir, ec);
+    const std::string name = SafeUid(requestedSop) ? requestedSop : "received-" + std::to_string(++partCounter_);
+    return (studyDir / (name + ".part")).string();
+  }
+
+  // The object at `part` failed to arrive whole.
+  void Failed(const std::string& part, const std::string& sop) {
+    std::lock_guard<std::mutex> l(m_);
+    std::error_code ec;
+    fs::remove(part, ec);
+    if (SafeUid(sop)) result_.failedInstances.push_back(sop);
+  }
+
+  // The object at `part` is complete. False when it could not be kept.
+  bool Finish(const std::string& part, std::string sop) {
+    std::lock_guard<std::mutex> l(m_);
+    ListRecord rec;
+    rec.filePath = part;
+    ListEntryReader reader(log_);
+    std::string study = request_.studyUid, series = request_.seriesUid;
+    if (reader.Read(part, rec)) {
+      const std::string se(rec.seriesInstanceUid.view()), st(rec.studyInstanceUid.view()), i(rec.sopInstanceUid.view());
+      if (SafeUid(se)) series = se;
+      if (SafeUid(st)) study = st;
+      if (SafeUid(i)) sop = i;
+    }
+    if (!SafeUid(series)) series = "unsorted";
+    if (!SafeUid(sop)) sop = fs::path(part).stem().string();
+    const fs::path seriesDir = fs::path(request_.destination) / study / series;
+    std::error_code ec;
+    fs::create_directories(seriesDir, ec);
+    StoredFile f;
+    f.path = (seriesDir / (sop + ".dcm")).string();
+    f.studyUid = study;
+    f.seriesUid = series;
+    f.sopInstanceUid = sop;
+    if (fs::exists(f.path, ec)) {
+      f.duplicate = true;
+      fs::remove(part, ec);
+    } else {
+      fs::rename(part, f.path, ec);
+      if (ec) {
+        fs::remove(part, ec);
+        result_.failedInstances.push_back(sop);
+        return false;
+      }
+    }
+    if (!lastSeries_.empty() && lastSeries_ != series) FinishSeriesLocked(lastSeries_);
+    lastSeries_ = series;
+    result_.files.push_back(f);
+    if (hooks_.stored) hooks_.stored(f);
+    return true;
+  }
+
+  // The retrieve is over: the last series is complete too.
+  void End() {
+    std::lock_guard<std::mutex> l(m_);
+    FinishSeriesLocked(lastSeries_);
+  }
+
+  void Progress(const pacs::Progress& p, const OFString* failedList) {
+    std::lock_guard<std::mutex> l(m_);
+    result_.last = p;
+    if (failedList) {
+      std::string_view s(failedList->c_str(), failedList->length());
+      while (!s.empty()) {
+        const size_t cut = s.find('\\');
+        std::string uid(s.substr(0, cut));
+        while (!uid.empty() && uid.back() == ' ') uid.pop_back();
+        if (!uid.empty() &&
+            std::find(result_.failedInstances.begin(), result_.failedInstances.end(), uid) == result_.failedInstances.end())
+          result_.failedInstances.push_back(uid);
+        if (cut == std::string_view::npos) break;
+        s.remove_prefix(cut + 1);
+      }
+    }
+    if (hooks_.progress) hooks_.progress(p);
+  }
+
+  size_t FileCount() {
+    std::lock_guard<std::mutex> l(m_);
+    return result_.files.size();
+  }
+
+ private:
+  void FinishSeriesLocked(const std::string& series) {
+    if (series.empty() || !seriesDone_.insert(series).second) return;
+    if (hooks_.seriesDone) hooks_.seriesDone(request_.studyUid, series);
+  }
+
+  std::mutex m_;
+  const RetrieveRequest& request_;
+  const RetrieveHooks& hooks_;
+  RetrieveResult& result_;
+  Log log_;  // disabled: the list entry reader wants one
+  std::string lastSeries_;
+  std::set<std::string> seriesDone_;
+  int partCounter_ = 0;
+};
+
+pacs::Progress ProgressOf(const RetrieveResponse& r) {
+  pacs::Progress p;
+  p.completed = r.m_numberOfCompletedSubops;
+  p.remaining = r.m_numberOfRemainingSubops;
+  p.failed = r.m_numberOfFailedSubops;
+  p.warning = r.m_numberOfWarningSubops;
+  return p;
+}
+
+// The receiver of a C-MOVE: a storage SCP on our port that takes objects only from
+// the archive's AE title and address, written bit-preserving through the sink.
+class MoveReceiver final : public DcmStorageSCP {
+ public:
+  StoreSink* sink = nullptr;
+  std::string ourAe, archiveAe, archiveHost;
+  std::atomic<bool> stop{false};
+
+ protected:
+  OFCondition generateSTORERequestFilename(const T_DIMSE_C_StoreRQ& rq, OFString& filename) override {
+    filename = sink->PartPath(rq.AffectedSOPInstanceUID).c_str();
+    return EC_Normal;
+  }
+  void notifyInstanceStored(const OFString& filename, const OFString&, const OFString& sop,
+                            DcmDataset*) const override {
+    sink->Finish(filename.c_str(), sop.c_str());
+  }
+  OFBool checkCalledAETitleAccepted(const OFString& called) override { return ourAe == called.c_str(); }
+  OFBool checkCallingAETitleAccepted(const OFString& calling) override { return archiveAe == calling.c_str(); }
+  OFBool checkCallingHostAccepted(const OFString& host) override {
+    // Without host lookup the library may hand over no address: take the peer's.
+    std::string h = host.c_str();
+    if (h.empty()) h = getPeerIP().c_str();
+    return (!h.empty() && h == archiveHost) || (archiveHost == "localhost" && h == "127.0.0.1");
+  }
+  OFBool stopAfterConnectionTimeout() override { return stop.load(); }
+  OFBool stopAfterCurrentAssociation() override { return stop.load(); }
+};
+
+// The association of one request, plain or over TLS.
+template <class Base>
+class Scu final : public Base {
+ public:
+  std::atomic<bool>* cancel = nullptr;
+  // Find
+  const std::function<void(const Answer&)>* onAnswer = nullptr;
+  int cap = 0, answers = 0;
+  bool capped = false;
+  Uint16 lastStatus = 0;
+  // Retrieve
+  StoreSink* sink = nullptr;
+  T_ASC_PresentationContextID requestPresId = 0;
+  bool cancelSent = false;
+
+  void SendCancelOnce() {
+    if (cancelSent) return;
+    cancelSent = true;
+    this->sendCANCELRequest(requestPresId);
+  }
+
+  OFCondition handleFINDResponse(const T_ASC_PresentationContextID presID, QRResponse* response,
+                                 OFBool& waitForNextResponse) override {
+    OFCondition c = Base::handleFINDResponse(presID, response, waitForNextResponse);
+    lastStatus = response->m_status;
+    if (!DICOM_PENDING_STATUS(response->m_status) || !response->m_dataset) return c;
+    if (cancelSent) return c;  // answers after the cancel are not wanted
+    if (cancel && cancel->load()) {
+      SendCancelOnce();
+      return c;
+    }
+    Answer a;
+    DcmDataset* ds = response->m_dataset;
+    OFString charset;
+    ds->findAndGetOFStringArray(DCM_SpecificCharacterSet, charset);
+    for (unsigned long i = 0; i < ds->card(); ++i) {
+      DcmElement* e = ds->getElement(i);
+      if (!e) continue;
+      const DcmTagKey k = e->getTag().getXTag();
+      if (k == DCM_SpecificCharacterSet) continue;
+      AnswerValue v;
+      v.group = k.getGroup();
+      v.element = k.getElement();
+      OFString raw;
+      if (e->getOFStringArray(raw).good()) v.text = DecodeValue(std::string_view(raw.c_str(), raw.length()), charset.c_str());
+      a.push_back(std::move(v));
+    }
+    ++answers;
+    if (onAnswer && *onAnswer) (*onAnswer)(a);
+    if (cap > 0 && answers >= cap) {
+      capped = true;
+      SendCancelOnce();
+    }
+    return c;
+  }
+
+  OFCondition Retrieved(RetrieveResponse* response, OFBool& more) {
+    lastStatus = response->m_status;
+    OFString list;
+    const bool hasList = response->m_dataset &&
+                         response->m_dataset->findAndGetOFStringArray(DCM_FailedSOPInstanceUIDList, list).good();
+    sink->Progress(ProgressOf(*response), hasList ? &list : nullptr);
+    if (cancel && cancel->load() && more) SendCancelOnce();
+    return EC_Normal;
+  }
+
+  OFCondition handleCGETResponse(const T_ASC_PresentationContextID presID, RetrieveResponse* response,
+                                 OFBool& continueCGETSession) override {
+    OFCondition c = Base::handleCGETResponse(presID, response, continueCGETSession);
+    Retrieved(response, continueCGETSession);
+    return c;
+  }
+
+  OFCondition handleMOVEResponse(const T_ASC_PresentationContextID presID, RetrieveResponse* response,
+                                 OFBool& waitForNextResponse) override {
+    OFCondition c = Base::handleMOVEResponse(presID, response, waitForNextResponse);
+    Retrieved(response, waitForNextResponse);
+    return c;
+  }
+
+  OFCondition handleSTORERequestFile(T_ASC_PresentationContextID* presID, const OFString& /*filename*/,
+                                     T_DIMSE_C_StoreRQ* rq) override {
+    const std::string sop = rq ? rq->AffectedSOPInstanceUID : "";
+    const std::string part = sink->PartPath(sop);
+    OFCondition c = Base::handleSTORERequestFile(presID, OFString(part.c_str()), rq);
+    if (c.bad()) {
+      sink->Failed(part, sop);
+      return c;
+    }
+    if (!sink->Finish(part, sop)) return EC_IllegalCall;
+    if (cancel && cancel->load()) SendCancelOnce();
+    return EC_Normal;
+  }
+};
+
+class DimseTransport final : public Transport {
+ public:
+  explicit DimseTransport(const Node& node) : node_(node) { QuietNetworkLog(); }
+
+  FindResult Find(Level level, const std::vector<Key>& keys, const std::function<void(const Answer&)>& onAnswer,
+                  int cap) override {
+    return node_.tls ? FindWith<Scu<DcmTLSSCU>>(level, keys, onAnswer, cap)
+                     : FindWith<Scu<DcmSCU>>(level, keys, onAnswer, cap);
+  }
+
+  RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) override {
+    return node_.tls ? RetrieveWith<Scu<DcmTLSSCU>>(request, hooks) : RetrieveWith<Scu<DcmSCU>>(request, hooks);
+  }
+
+  void Cancel() override { cancel_ = true; }
+
+ private:
+  template <class S>
+  FindResult FindWith(Level level, const std::vector<Key>& keys, const std::function<void(const Answer&)>& onAnswer,
+                      int cap) {
+    FindResult r;
+    if (cancel_) {
+      r.error = SJ("検索を中止しました");
+      return r;
+    }
+    S scu;
+    Configure(scu);
+    OFList<OFString> ts;
+    ts.push_back(UID_LittleEndianExplicitTransferSyntax);
+    ts.push_back(UID_LittleEndianImplicitTransferSyntax);
+    scu.addPresentationContext(UID_FINDStudyRootQueryRetrieveInformationModel, ts);
+    if (!Connect(scu, r.error)) return r;
+    T_ASC_PresentationContextID pid = scu.findPresentationContextID(UID_FINDStudyRootQueryRetrieveInformationModel, "");
+    if (pid == 0) {
+      r.error = SJ("検索 (C-FIND) が受け入れられませんでした");
+      scu.releaseAssociation();
+      return r;
+    }
+    DcmDataset q;
+    q.putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
+    q.putAndInsertString(DCM_QueryRetrieveLevel, LevelKeyword(level));
+    bool hasStudyUid = false, hasSeriesUid = false, hasSopUid = false;
+    for (const Key& k : keys) {
+      const DcmTagKey t(k.group, k.element);
+      if (t == DCM_SpecificCharacterSet || t == DCM_QueryRetrieveLevel) continue;
+      hasStudyUid |= t == DCM_StudyInstanceUID;
+      hasSeriesUid |= t == DCM_SeriesInstanceUID;
+      hasSopUid |= t == DCM_SOPInstanceUID;
+      std::string v = k.value;
+      if (t == DCM_PatientName) v = NameSearchValue(v);
+      q.putAndInsertString(t, v.c_str());
+    }
+    // The unique keys of the level and above identify each answer.
+    if (!hasStudyUid) q.putAndInsertString(DCM_StudyInstanceUID, "");
+    if (level != Level::kStudy && !hasSeriesUid) q.putAndInsertString(DCM_SeriesInstanceUID, "");
+    if (level == Level::kImage && !hasSopUid) q.putAndInsertString(DCM_SOPInstanceUID, "");
+    scu.cancel = &cancel_;
+    scu.onAnswer = &onAnswer;
+    scu.cap = cap;
+    scu.requestPresId = pid;
+    OFCondition c = scu.sendFINDRequest(pid, &q, nullptr);
+    r.answers = scu.answers;
+    r.capped = scu.capped;
+    if (c == DUL_PEERABORTEDASSOCIATION && scu.answers == 0) {
+      // The archive accepted the association and then refused the request: it does
+      // not know our AE title (or address).
+      r.error = SJ("アーカイブが検索を拒否しました。自局 AE \"") + node_.callingAe +
+                SJ("\" がアーカイブに登録されているか確認してください");
+      return r;
+    }
+    if (c.bad()) {
+      r.error = SJ("検索中に通信が途切れました: ") + std::string(c.text());
+      scu.abortAssociation();
+      return r;
+    }
+    const Uint16 st = scu.lastStatus;
+    if (st != STATUS_Success && st != STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest) {
+      r.error = SJ("検索が拒否されました (状態 0x") + Hex4(st) + ")";
+      scu.releaseAssociation();
+      return r;
+    }
+    scu.releaseAssociation();
+    r.ok = true;
+    return r;
+  }
+
+  template <class S>
+  RetrieveResult RetrieveWith(const RetrieveRequest& request, const RetrieveHooks& hooks) {
+    RetrieveResult r;
+    if (cancel_) {
+      r.cancelled = true;
+      r.error = SJ("取得を中止しました");
+      return r;
+    }
+    if (!SafeUid(request.studyUid) || (!request.seriesUid.empty() && !SafeUid(request.seriesUid)) ||
+        (!request.sopInstanceUid.empty() && !SafeUid(request.sopInstanceUid))) {
+      r.error = SJ("UID が正しくありません");
+      return r;
+    }
+    const bool move = request.movePort != 0;
+    const char* model = move ? UID_MOVEStudyRootQueryRetrieveInformationModel : UID_GETStudyRootQueryRetrieveInformationModel;
+    S scu;
+    Configure(scu);
+    scu.setStorageMode(DCMSCU_STORAGE_BIT_PRESERVING);
+    scu.setStorageDir(request.destination.c_str());
+    OFList<OFString> qts;
+    qts.push_back(UID_LittleEndianExplicitTransferSyntax);
+    qts.push_back(UID_LittleEndianImplicitTransferSyntax);
+    scu.addPresentationContext(model, qts);
+    OFList<OFString> sts;
+    for (const char* t : kStorageSyntaxes) sts.push_back(t);
+    // With C-GET the archive sends each object back on this association, on a
+    // context where Velmo plays the storage SCP role: one per storage class, up to
+    // the 128 contexts an association may carry.
+    const int classes = std::min(numberOfDcmLongSCUStorageSOPClassUIDs, 120);
+    if (!move)
+      for (int i = 0; i < classes; ++i) scu.addPresentationContext(dcmLongSCUStorageSOPClassUIDs[i], sts, ASC_SC_ROLE_SCP);
+    std::error_code ec;
+    fs::create_directories(request.destination, ec);
+    StoreSink sink(request, hooks, r);
+    // With C-MOVE the archive opens its own association to our receiver.
+    MoveReceiver receiver;
+    std::thread receiverThread;
+    auto stopReceiver = [&] {
+      receiver.stop = true;
+      if (receiverThread.joinable()) receiverThread.join();
+    };
+    if (move) {
+      receiver.sink = &sink;
+      receiver.ourAe = node_.callingAe;
+      receiver.archiveAe = node_.calledAe;
+      receiver.archiveHost = node_.host;
+      receiver.setPort(request.movePort);
+      receiver.setAETitle(node_.callingAe.c_str());
+      receiver.setConnectionBlockingMode(DUL_NOBLOCK);
+      receiver.setConnectionTimeout(1);
+      receiver.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+      receiver.setDIMSETimeout(node_.timeoutSeconds);
+      receiver.setACSETimeout(node_.timeoutSeconds);
+      receiver.setDatasetStorageMode(DcmStorageSCP::DGM_StoreBitPreserving);
+      receiver.setOutputDirectory(request.destination.c_str());
+      receiver.setHostLookupEnabled(OFFalse);
+      receiver.setVerbosePCMode(OFFalse);
+      for (int i = 0; i < classes; ++i) receiver.addPresentationContext(dcmLongSCUStorageSOPClassUIDs[i], sts);
+      OFCondition c = receiver.openListenPort();
+      if (c.bad()) {
+        r.error = SJ("受信ポート ") + std::to_string(request.movePort) + SJ(" を開けません: ") + std::string(c.text());
+        return r;
+      }
+      receiverThread = std::thread([&receiver] { receiver.acceptAssociations(); });
+    }
+    if (!Connect(scu, r.error)) {
+      stopReceiver();
+      return r;
+    }
+    T_ASC_PresentationContextID pid = scu.findPresentationContextID(model, "");
+    if (pid == 0) {
+      scu.releaseAssociation();
+      stopReceiver();
+      if (!move && request.moveFallbackPort != 0) {
+        // The archive does not do C-GET: ask it to send to our receiver instead.
+        RetrieveRequest viaMove = request;
+        viaMove.movePort = request.moveFallbackPort;
+        return RetrieveWith<S>(viaMove, hooks);
+      }
+      r.error = move ? SJ("取得 (C-MOVE) が受け入れられませんでした") : SJ("取得 (C-GET) が受け入れられませんでした");
+      return r;
+    }
+    DcmDataset q;
+    const char* level = !request.sopInstanceUid.empty() ? "IMAGE" : request.seriesUid.empty() ? "STUDY" : "SERIES";
+    q.putAndInsertString(DCM_QueryRetrieveLevel, level);
+    q.putAndInsertString(DCM_StudyInstanceUID, request.studyUid.c_str());
+    if (!request.seriesUid.empty() || !request.sopInstanceUid.empty())
+      q.putAndInsertString(DCM_SeriesInstanceUID, request.seriesUid.c_str());
+    if (!request.sopInstanceUid.empty()) q.putAndInsertString(DCM_SOPInstanceUID, request.sopInstanceUid.c_str());
+    scu.cancel = &cancel_;
+    scu.sink = &sink;
+    scu.requestPresId = pid;
+    OFCondition c = move ? scu.sendMOVERequest(pid, node_.callingAe.c_str(), &q, nullptr)
+                         : scu.sendCGETRequest(pid, &q, nullptr);
+    stopReceiver();
+    sink.End();
+    RemoveParts(request);
+    r.cancelled = scu.cancelSent;
+    if (c == DUL_PEERABORTEDASSOCIATION && r.files.empty() && !scu.cancelSent) {
+      r.error = SJ("アーカイブが取得を拒否しました。自局 AE \"") + node_.callingAe +
+                SJ("\" がアーカイブに登録されているか確認してください");
+      return r;
+    }
+    if (c.bad()) {
+      r.error = SJ("取得中に通信が途切れました: ") + std::string(c.text());
+      scu.abortAssociation();
+      return r;
+    }
+    const Uint16 st = scu.lastStatus;
+    if (st == STATUS_GET_Cancel_SubOperationsTerminatedDueToCancelIndication) r.cancelled = true;
+    scu.releaseAssociation();
+    if (r.cancelled) {
+      r.error = SJ("取得を中止しました");
+      return r;
+    }
+    if (st == STATUS_MOVE_Failed_MoveDestinationUnknown) {
+      r.error = SJ("アーカイブが転送先 AE \"") + node_.callingAe + SJ("\" を知りません (C-MOVE の転送先として登録してください)");
+      return r;
+    }
+    if (st != STATUS_Success && st != STATUS_GET_Warning_SubOperationsCompleteOneOrMoreFailures) {
+      r.error = SJ("取得が拒否されました (状態 0x") + Hex4(st) + ")";
+      return r;
+    }
+    r.ok = true;
+    return r;
+  }
+
+  template <class S>
+  void Configure(S& scu) {
+    scu.setAETitle(node_.callingAe.c_str());
+    scu.setPeerHostName(node_.host.c_str());
+    scu.setPeerPort(node_.port);
+    scu.setPeerAETitle(node_.calledAe.c_str());
+    scu.setConnectionTimeout(static_cast<Sint32>(node_.timeoutSeconds));
+    scu.setACSETimeout(node_.timeoutSeconds);
+    scu.setDIMSEBlockingMode(DIMSE_NONBLOCKING);
+    scu.setDIMSETimeout(node_.timeoutSeconds);
+    scu.setMaxReceivePDULength(ASC_DEFAULTMAXPDU);
+    if constexpr (std::is_base_of_v<DcmTLSSCU, S>) {
+      // TLS 1.2 or later with the archive's certificate checked against the CA file;
+      // our own certificate only when the node names one.
+      if (!node_.caFile.empty()) scu.addTrustedCertFile(node_.caFile.c_str());
+      scu.setPeerCertVerification(DCV_requireCertificate);
+      if (!node_.certFile.empty() && !node_.keyFile.empty())
+        scu.enableAuthentication(node_.keyFile.c_str(), node_.certFile.c_str(), "");
+      else
+        scu.disableAuthentication();
+    }
+  }
+
+  template <class S>
+  bool Connect(S& scu, std::string& error) {
+    if (!NoDelayEnabled()) {
+      error = SJ("TCP_NODELAY が設定されていません");
+      return false;
+    }
+    OFCondition c = scu.initNetwork();
+    if constexpr (std::is_base_of_v<DcmTLSSCU, S>) {
+      if (c.good()) c = scu.setTLSProfile(TSP_Profile_BCP195);
+    }
+    if (c.bad()) {
+      error = SJ("通信の準備ができません: ") + std::string(c.text());
+      return false;
+    }
+    c = scu.negotiateAssociation();
+    if (c == DUL_ASSOCIATIONREJECTED) {
+      error = SJ("アーカイブが接続を拒否しました。呼出先 AE \"") + node_.calledAe + SJ("\" と自局 AE \"") +
+              node_.callingAe + SJ("\" の設定を確認してください");
+      return false;
+    }
+    if (c.bad()) {
+      error = SJ("アーカイブ ") + node_.host + ":" + std::to_string(node_.port) + SJ(" に接続できません: ") +
+              std::string(c.text());
+      return false;
+    }
+    return true;
+  }
+
+  // A `.part` left by an object that never arrived whole (a broken association) is
+  // removed so only complete files remain.
+  static void RemoveParts(const RetrieveRequest& request) {
+    std::error_code ec;
+    const fs::path dir = fs::path(request.destination) / request.studyUid;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+      if (it->path().extension() == ".part") fs::remove(it->path(), ec);
+  }
+
+  Node node_;
+  std::atomic<bool> cancel_{false};
+};
+
+}  // namespace
+
+bool ParseKey(std::string_view text, Key& out, std::string* why) {
+  const size_t eq = text.find('=');
+  const std::string name(text.substr(0, eq));
+  out.value = eq == std::string_view::npos ? "" : std::string(text.substr(eq + 1));
+  if (name.size() == 9 && name[4] == ',' && ParseHex4(std::string_view(name).substr(0, 4), out.group) &&
+      ParseHex4(std::string_view(name).substr(5, 4), out.element))
+    return true;
+  DcmTagKey k;
+  if (!name.empty() && TagFromName(name, k)) {
+    out.group = k.getGroup();
+    out.element = k.getElement();
+    return true;
+  }
+  if (why) *why = "unknown key '" + name + "'";
+  return false;
+}
+
+std::vector<Key> DefaultKeys(Level level) {
+  std::vector<Key> k;
+  auto add = [&](const DcmTagKey& t) { k.push_back({t.getGroup(), t.getElement(), ""}); };
+  add(DCM_PatientName);
+  add(DCM_PatientID);
+  add(DCM_StudyDate);
+  if (level == Level::kStudy) {
+    add(DCM_AccessionNumber);
+    add(DCM_ModalitiesInStudy);
+    add(DCM_StudyDescription);
+    add(DCM_NumberOfStudyRelatedInstances);
+    add(DCM_StudyInstanceUID);
+  } else if (level == Level::kSeries) {
+    add(DCM_StudyInstanceUID);
+    add(DCM_SeriesNumber);
+    add(DCM_Modality);
+    add(DCM_SeriesDescription);
+    add(DCM_NumberOfSeriesRelatedInstances);
+    add(DCM_SeriesInstanceUID);
+  } else {
+    add(DCM_StudyInstanceUID);
+    add(DCM_SeriesInstanceUID);
+    add(DCM_InstanceNumber);
+    add(DCM_SOPInstanceUID);
+  }
+  return k;
+}
+
+std::string KeyName(const Key& key) {
+  const DcmTagKey t(key.group, key.element);
+  const DcmDataDictionary& dict = dcmDataDict.rdlock();
+  const DcmDictEntry* e = dict.findEntry(t, nullptr);
+  std::string name = e && e->getTagName() ? e->getTagName() : "";
+  dcmDataDict.rdunlock();
+  if (name.empty() || name == "Unknown Tag & Data") name = Hex4(key.group) + "," + Hex4(key.element);
+  return name;
+}
+
+std::unique_ptr<Transport> MakeDimseTransport(const Node& node) { return std::make_unique<DimseTransport>(node); }
+
+}  // namespace velmo::pacs

@@ -1,0 +1,97 @@
+// The PACS window against a real archive on loopback: a study found by a Japanese
+// name appears with its series, and "取得" files it on disk and takes each series
+// into the lists, so its images can be shown in the panes.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "pacs/pacs.h"
+#include "pacs/ui/pacs_window.h"
+#include "shell/ui/message_notifier.h"
+#include "support/archive.h"
+#include "support/test_util.h"
+#include "test_window_level_support.h"
+
+using namespace velmo;
+using namespace velmo::ui;
+using namespace velmo::ui::testing;
+
+class PacsWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void findsAndRetrievesIntoTheLists() {
+    if (!test::Archive::Installed()) QSKIP("the archive server (Debian package orthanc) is not installed");
+    pacs::EnableNoDelay();
+    Installation inst;
+    if (!inst.error.isEmpty()) QSKIP(qPrintable(inst.error));
+    test::Archive archive;
+    QVERIFY2(archive.ok(), archive.error().c_str());
+    test::TempDir seeds;
+    const std::string name = "Yamada^Tarou=山田^太郎=やまだ^たろう";
+    std::vector<std::string> files;
+    for (const char* series : {"1.2.392.98.1.1", "1.2.392.98.1.2"})
+      for (const test::SeedImage& s : test::MakeSeries(seeds.path(), "1.2.392.98.1", series, 3, name, "ISO_IR 192", "P9"))
+        files.push_back(s.path);
+    for (const test::SeedImage& s :
+         test::MakeSeries(seeds.path(), "1.2.392.98.2", "1.2.392.98.2.1", 2, "Suzuki^Hanako", "ISO_IR 192", "P8"))
+      files.push_back(s.path);
+    QVERIFY2(archive.Seed(files), archive.error().c_str());
+
+    auto dlg = OpenWithSample(inst);
+    QVERIFY(dlg);
+    static_cast<MessageNotifier&>(dlg->notifier()).SetUnattended(true);
+    QVERIFY(dlg->pacsAction);
+    dlg->pacsAction->trigger();
+    PacsWindow* w = dlg->pacsWindow;
+    QVERIFY(w && w->isVisible());
+    auto field = [&](const char* id) { return w->findChild<QLineEdit*>(id); };
+    field("pacsHost")->setText("127.0.0.1");
+    field("pacsPort")->setText(QString::number(archive.dicomPort()));
+    field("pacsCalledAe")->setText("TESTPACS");
+    field("pacsCallingAe")->setText("VELMO");
+    const QString dest = QString::fromStdString(seeds.File("retrieved"));
+    field("pacsFolder")->setText(dest);
+    field("pacsPatientName")->setText(QString::fromUtf8("山田"));
+    QTest::mouseClick(w->findChild<QPushButton*>("pacsSearch"), Qt::LeftButton);
+    QTreeWidget* tree = w->results();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->busy() && tree->topLevelItemCount() == 1, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItem(0)->childCount(), 2, 5000);
+    QVERIFY(tree->topLevelItem(0)->text(0).contains(QString::fromUtf8("山田^太郎")));
+    QCOMPARE(tree->topLevelItem(0)->text(1), QString("P9"));
+
+    const size_t before = dlg->loadContext().records.size();
+    tree->topLevelItem(0)->setSelected(true);
+    QTest::mouseClick(w->findChild<QPushButton*>("pacsRetrieve"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->busy(), 15000);
+    // Both series were handed to the lists while the window polled.
+    int taken = 0, entry = -1;
+    const auto& records = dlg->loadContext().records;
+    for (size_t i = 0; i < records.size(); ++i)
+      if (QString::fromStdString(records[i].filePath).startsWith(dest)) {
+        ++taken;
+        if (entry < 0) entry = static_cast<int>(i);
+      }
+    QCOMPARE(taken, 6);
+    QVERIFY(records.size() >= before + 6);
+    size_t onDisk = 0;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dest.toStdString()))
+      if (e.is_regular_file()) {
+        ++onDisk;
+        QCOMPARE(QString::fromStdString(e.path().extension().string()), QString(".dcm"));
+      }
+    QCOMPARE(onDisk, size_t(6));
+    QVERIFY(dlg->ShowEntry(1, entry));
+    QVERIFY(!Painted(*dlg, 1).isNull());
+    const QByteArray shots = qgetenv("VELMO_SCREENSHOT_DIR");
+    if (!shots.isEmpty()) {
+      w->grab().save(QString::fromUtf8(shots) + "/pacs_window.png");
+      dlg->grab().save(QString::fromUtf8(shots) + "/pacs_main.png");
+    }
+  }
+};
+
+QTEST_MAIN(PacsWindowTest)
+#include "test_pacs_window.moc"
