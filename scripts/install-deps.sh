@@ -6,7 +6,7 @@ packages=(
   build-essential cmake pkg-config clang libclang-rt-dev
   libgtest-dev libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
-  libturbojpeg0-dev libpng-dev
+  libturbojpeg0-dev libpng-dev zlib1g-dev
   dcmtk fonts-ipafont-gothic locales poppler-utils
 )
 missing=()

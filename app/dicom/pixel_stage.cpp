@@ -8,6 +8,7 @@
 
 #include "dicom/element.h"
 #include "dicom/jpeg_decode.h"
+#include "dicom/jpeg_lossless.h"
 #include "dicom/rle_decode.h"
 #include "dicom/transfer_syntax.h"
 #include "base/numbers.h"
@@ -72,6 +73,40 @@ bool Allocate(LoadContext& ctx, DicomImage& im, uint64_t total) {
   return false;
 }
 
+// The next frame of JPEG-family encapsulated data from pos: its first fragment (items
+// that do not look like the start of a stream, such as the Basic Offset Table, are
+// skipped) and the following fragments up to the next stream start (FF D8) or the
+// delimiter. False when no fragment is left.
+bool NextJpegFrame(const uint8_t*& pos, const uint8_t* end, std::vector<uint8_t>& joined, const uint8_t** data,
+                   size_t* dataLength) {
+  const uint8_t* fragment = nullptr;
+  size_t length = 0;
+  while (IsItem(pos, end)) {
+    const Item item = ReadItem(pos, end);
+    pos = item.value + item.length;
+    if ((item.length >= 1 && item.value[0] == 0xFF) || (item.length >= 2 && item.value[1] == 0xD8)) {
+      fragment = item.value;
+      length = item.length;
+      break;
+    }
+  }
+  if (fragment == nullptr) return false;
+  bool spread = false;
+  while (IsItem(pos, end)) {
+    const Item item = ReadItem(pos, end);
+    if (item.length >= 2 && item.value[0] == 0xFF && item.value[1] == 0xD8) break;
+    if (!spread) {
+      joined.assign(fragment, fragment + length);
+      spread = true;
+    }
+    joined.insert(joined.end(), item.value, item.value + item.length);
+    pos = item.value + item.length;
+  }
+  *data = spread ? joined.data() : fragment;
+  *dataLength = spread ? joined.size() : length;
+  return true;
+}
+
 void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, const uint8_t* end,
                       uint64_t frameBytes, int32_t frames) {
   ctx.Write(SJ("Jpegの解凍開始"), kLogNormal, 2);
@@ -81,35 +116,10 @@ void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, co
   const int samples = im.SamplesInPixelData();
   const uint8_t* pos = start;
   for (int32_t f = 0; f < frames; ++f) {
-    // The frame's first fragment: skip items that do not look like the start of a
-    // JPEG stream (the Basic Offset Table).
-    const uint8_t* fragment = nullptr;
-    size_t length = 0;
-    while (IsItem(pos, end)) {
-      const Item item = ReadItem(pos, end);
-      pos = item.value + item.length;
-      if ((item.length >= 1 && item.value[0] == 0xFF) || (item.length >= 2 && item.value[1] == 0xD8)) {
-        fragment = item.value;
-        length = item.length;
-        break;
-      }
-    }
-    if (fragment == nullptr) break;  // no fragment left: the remaining frames stay black
-    // Following fragments up to the next stream start (FF D8) or the delimiter belong
-    // to the same frame.
-    bool spread = false;
-    while (IsItem(pos, end)) {
-      const Item item = ReadItem(pos, end);
-      if (item.length >= 2 && item.value[0] == 0xFF && item.value[1] == 0xD8) break;
-      if (!spread) {
-        joined.assign(fragment, fragment + length);
-        spread = true;
-      }
-      joined.insert(joined.end(), item.value, item.value + item.length);
-      pos = item.value + item.length;
-    }
-    const uint8_t* data = spread ? joined.data() : fragment;
-    const size_t dataLength = spread ? joined.size() : length;
+    const uint8_t* data = nullptr;
+    size_t dataLength = 0;
+    // No fragment left: the remaining frames stay black.
+    if (!NextJpegFrame(pos, end, joined, &data, &dataLength)) break;
 
     if (f == 0) {
       int width = 0, height = 0;
@@ -125,6 +135,25 @@ void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, co
     uint8_t* out = im.pixelData.data() + static_cast<size_t>(f) * frameBytes;
     const JpegStatus status = decoder.DecodeInto(data, dataLength, out, im.rows, im.columns, samples);
     if (status == JpegStatus::kNoHeader || status == JpegStatus::kTooLarge || status == JpegStatus::kPartial)
+      ctx.Write(Format(SJ("Jpegフレーム(%d)の解凍に失敗しました"), f), kLogWarning, 2);
+  }
+}
+
+// Lossless JPEG frames, decoded by our own decoder. A frame that fails is logged and
+// keeps what was decoded before the failure (black for the rest).
+void DecodeJpegLosslessFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, const uint8_t* end,
+                              uint64_t frameBytes, int32_t frames) {
+  ctx.Write(SJ("Jpegの解凍開始"), kLogNormal, 2);
+  std::vector<uint8_t> joined;
+  const int samples = im.SamplesInPixelData();
+  const uint8_t* pos = start;
+  for (int32_t f = 0; f < frames; ++f) {
+    const uint8_t* data = nullptr;
+    size_t dataLength = 0;
+    if (!NextJpegFrame(pos, end, joined, &data, &dataLength)) break;
+    uint8_t* out = im.pixelData.data() + static_cast<size_t>(f) * frameBytes;
+    const LosslessStatus status = DecodeJpegLossless(data, dataLength, out, im.rows, im.columns, samples);
+    if (status != LosslessStatus::kOk)
       ctx.Write(Format(SJ("Jpegフレーム(%d)の解凍に失敗しました"), f), kLogWarning, 2);
   }
 }
@@ -232,8 +261,8 @@ bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
   const uint64_t frameBytes = im.FrameBytes();
   const int32_t frames = im.Frames();
   const uint64_t total = MulSat(frameBytes, static_cast<uint64_t>(frames));
-  // Compressed syntaxes other than JPEG baseline and RLE (JPEG lossless, JPEG-LS, JPEG
-  // 2000, deflate, ...) cannot be decoded: their frames stay black instead of showing
+  // Compressed syntaxes other than JPEG baseline, JPEG lossless and RLE (JPEG-LS, JPEG
+  // 2000, ...) cannot be decoded: their frames stay black instead of showing
   // compressed bytes as pixels.
   const PixelPath path = ClassifyTransferSyntax(im.transferSyntaxUid.view()).path;
 
@@ -283,6 +312,8 @@ bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
     DecodeJpegFrames(ctx, im, start, end, frameBytes, frames);
   } else if (path == PixelPath::kRle) {
     DecodeRleFrames(im, start, end, frameBytes, frames);
+  } else if (path == PixelPath::kJpegLossless) {
+    DecodeJpegLosslessFrames(ctx, im, start, end, frameBytes, frames);
   }
   // Unsupported compression: the frames stay black (the file loader has warned).
   DefaultWindow(im, false);
