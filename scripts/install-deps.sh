@@ -6,7 +6,8 @@ packages=(
   build-essential cmake pkg-config clang libclang-rt-dev
   libgtest-dev libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
-  libturbojpeg0-dev libpng-dev zlib1g-dev
+  libturbojpeg0-dev libpng-dev zlib1g-dev libopenjp2-7-dev libcharls-dev libopenjph-dev
+  libopenjp2-tools openjph-tools
   dcmtk fonts-ipafont-gothic locales poppler-utils
 )
 missing=()

@@ -339,7 +339,9 @@ bool ExtractAttributes(LoadContext& ctx, const Region& r, DicomImage& im) {
   // Photometric flags.
   im.isMonochrome1 = im.photometric.StartsWith("MONOCHROME1") ? 1 : 0;
   im.isColour = (im.photometric.StartsWith("RGB") || im.photometric.StartsWith("YBR_FULL") ||
-                 im.photometric.StartsWith("YBR_FULL_422") || im.photometric.StartsWith("PALETTE COLOR"))
+                 im.photometric.StartsWith("YBR_FULL_422") || im.photometric.StartsWith("PALETTE COLOR") ||
+                 // JPEG 2000 colour: the codec undoes the transform and delivers R, G, B.
+                 im.photometric.StartsWith("YBR_RCT") || im.photometric.StartsWith("YBR_ICT"))
                     ? 1
                     : 0;
 

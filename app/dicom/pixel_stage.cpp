@@ -8,7 +8,10 @@
 
 #include "dicom/element.h"
 #include "dicom/jpeg_decode.h"
+#include "dicom/htj2k_decode.h"
+#include "dicom/j2k_decode.h"
 #include "dicom/jpeg_lossless.h"
+#include "dicom/jpegls_decode.h"
 #include "dicom/rle_decode.h"
 #include "dicom/transfer_syntax.h"
 #include "base/numbers.h"
@@ -73,18 +76,27 @@ bool Allocate(LoadContext& ctx, DicomImage& im, uint64_t total) {
   return false;
 }
 
-// The next frame of JPEG-family encapsulated data from pos: its first fragment (items
-// that do not look like the start of a stream, such as the Basic Offset Table, are
-// skipped) and the following fragments up to the next stream start (FF D8) or the
-// delimiter. False when no fragment is left.
-bool NextJpegFrame(const uint8_t*& pos, const uint8_t* end, std::vector<uint8_t>& joined, const uint8_t** data,
-                   size_t* dataLength) {
+// Where a JPEG stream (SOI, FF D8) or a JPEG 2000 codestream (SOC, FF 4F, or a JP2
+// signature box) starts.
+bool StartsJpeg(const uint8_t* v, size_t n) { return n >= 2 && v[0] == 0xFF && v[1] == 0xD8; }
+bool StartsJpeg2000(const uint8_t* v, size_t n) {
+  return (n >= 2 && v[0] == 0xFF && v[1] == 0x4F) || (n >= 12 && std::memcmp(v + 4, "jP  ", 4) == 0);
+}
+// The first fragment of a JPEG frame: anything that looks like the start of a stream.
+bool MayStartJpeg(const uint8_t* v, size_t n) { return (n >= 1 && v[0] == 0xFF) || (n >= 2 && v[1] == 0xD8); }
+
+// The next frame of encapsulated data from pos: its first fragment (items that do not
+// pass mayStart, such as the Basic Offset Table, are skipped) and the following
+// fragments up to the next one that starts a stream, or the delimiter. False when no
+// fragment is left.
+bool NextFrame(const uint8_t*& pos, const uint8_t* end, std::vector<uint8_t>& joined, const uint8_t** data,
+               size_t* dataLength, bool (*mayStart)(const uint8_t*, size_t), bool (*starts)(const uint8_t*, size_t)) {
   const uint8_t* fragment = nullptr;
   size_t length = 0;
   while (IsItem(pos, end)) {
     const Item item = ReadItem(pos, end);
     pos = item.value + item.length;
-    if ((item.length >= 1 && item.value[0] == 0xFF) || (item.length >= 2 && item.value[1] == 0xD8)) {
+    if (mayStart(item.value, item.length)) {
       fragment = item.value;
       length = item.length;
       break;
@@ -94,7 +106,7 @@ bool NextJpegFrame(const uint8_t*& pos, const uint8_t* end, std::vector<uint8_t>
   bool spread = false;
   while (IsItem(pos, end)) {
     const Item item = ReadItem(pos, end);
-    if (item.length >= 2 && item.value[0] == 0xFF && item.value[1] == 0xD8) break;
+    if (starts(item.value, item.length)) break;
     if (!spread) {
       joined.assign(fragment, fragment + length);
       spread = true;
@@ -105,6 +117,11 @@ bool NextJpegFrame(const uint8_t*& pos, const uint8_t* end, std::vector<uint8_t>
   *data = spread ? joined.data() : fragment;
   *dataLength = spread ? joined.size() : length;
   return true;
+}
+
+bool NextJpegFrame(const uint8_t*& pos, const uint8_t* end, std::vector<uint8_t>& joined, const uint8_t** data,
+                   size_t* dataLength) {
+  return NextFrame(pos, end, joined, data, dataLength, MayStartJpeg, StartsJpeg);
 }
 
 void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, const uint8_t* end,
@@ -139,22 +156,37 @@ void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, co
   }
 }
 
-// Lossless JPEG frames, decoded by our own decoder. A frame that fails is logged and
-// keeps what was decoded before the failure (black for the rest).
-void DecodeJpegLosslessFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, const uint8_t* end,
-                              uint64_t frameBytes, int32_t frames) {
+// Frames of lossless JPEG (own decoder), JPEG-LS (CharLS) and JPEG 2000 (OpenJPEG). A
+// frame that fails is logged; it keeps what was decoded before the failure, or stays
+// black.
+void DecodeCodecFrames(LoadContext& ctx, DicomImage& im, PixelPath path, const uint8_t* start, const uint8_t* end,
+                       uint64_t frameBytes, int32_t frames) {
   ctx.Write(SJ("Jpegの解凍開始"), kLogNormal, 2);
   std::vector<uint8_t> joined;
   const int samples = im.SamplesInPixelData();
   const uint8_t* pos = start;
+  const bool j2k = path == PixelPath::kJpeg2000 || path == PixelPath::kHtj2k;
   for (int32_t f = 0; f < frames; ++f) {
     const uint8_t* data = nullptr;
     size_t dataLength = 0;
-    if (!NextJpegFrame(pos, end, joined, &data, &dataLength)) break;
+    if (!NextFrame(pos, end, joined, &data, &dataLength, j2k ? StartsJpeg2000 : MayStartJpeg,
+                   j2k ? StartsJpeg2000 : StartsJpeg))
+      break;
     uint8_t* out = im.pixelData.data() + static_cast<size_t>(f) * frameBytes;
-    const LosslessStatus status = DecodeJpegLossless(data, dataLength, out, im.rows, im.columns, samples);
-    if (status != LosslessStatus::kOk)
-      ctx.Write(Format(SJ("Jpegフレーム(%d)の解凍に失敗しました"), f), kLogWarning, 2);
+    bool ok;
+    if (path == PixelPath::kJpegLossless) {
+      ok = DecodeJpegLossless(data, dataLength, out, im.rows, im.columns, samples) == LosslessStatus::kOk;
+    } else if (path == PixelPath::kJpegLs) {
+      ok = DecodeJpegLs(data, dataLength, out, im.rows, im.columns, samples);
+    } else if (path == PixelPath::kHtj2k) {
+      // OpenJPEG reads HTJ2K too, but not signed 16-bit samples correctly: OpenJPH
+      // first, OpenJPEG for what it cannot read (a JP2 wrapper, for one).
+      ok = DecodeHtj2k(data, dataLength, out, im.rows, im.columns, samples) ||
+           DecodeJpeg2000(data, dataLength, out, im.rows, im.columns, samples);
+    } else {
+      ok = DecodeJpeg2000(data, dataLength, out, im.rows, im.columns, samples);
+    }
+    if (!ok) ctx.Write(Format(SJ("Jpegフレーム(%d)の解凍に失敗しました"), f), kLogWarning, 2);
   }
 }
 
@@ -261,8 +293,8 @@ bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
   const uint64_t frameBytes = im.FrameBytes();
   const int32_t frames = im.Frames();
   const uint64_t total = MulSat(frameBytes, static_cast<uint64_t>(frames));
-  // Compressed syntaxes other than JPEG baseline, JPEG lossless and RLE (JPEG-LS, JPEG
-  // 2000, ...) cannot be decoded: their frames stay black instead of showing
+  // Compressed syntaxes without a decoder (JPEG extended and progressive, MPEG, ...)
+  // cannot be decoded: their frames stay black instead of showing
   // compressed bytes as pixels.
   const PixelPath path = ClassifyTransferSyntax(im.transferSyntaxUid.view()).path;
 
@@ -312,8 +344,9 @@ bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
     DecodeJpegFrames(ctx, im, start, end, frameBytes, frames);
   } else if (path == PixelPath::kRle) {
     DecodeRleFrames(im, start, end, frameBytes, frames);
-  } else if (path == PixelPath::kJpegLossless) {
-    DecodeJpegLosslessFrames(ctx, im, start, end, frameBytes, frames);
+  } else if (path == PixelPath::kJpegLossless || path == PixelPath::kJpegLs || path == PixelPath::kJpeg2000 ||
+             path == PixelPath::kHtj2k) {
+    DecodeCodecFrames(ctx, im, path, start, end, frameBytes, frames);
   }
   // Unsupported compression: the frames stay black (the file loader has warned).
   DefaultWindow(im, false);

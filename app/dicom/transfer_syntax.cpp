@@ -35,6 +35,25 @@ TransferSyntaxInfo ClassifyTransferSyntax(std::string_view stored) {
     info.unsupportedMarks = 0;
     info.path = PixelPath::kJpegLossless;
     return info;
+  } else if (uid == "1.2.840.10008.1.2.4.80" || uid == "1.2.840.10008.1.2.4.81") {
+    info.syntax = 1;
+    info.name = "Explicit VR Little Endian(JPEG-LS)";
+    info.unsupportedMarks = 0;
+    info.path = PixelPath::kJpegLs;
+    return info;
+  } else if (uid == "1.2.840.10008.1.2.4.90" || uid == "1.2.840.10008.1.2.4.91") {
+    info.syntax = 1;
+    info.name = "Explicit VR Little Endian(JPEG 2000)";
+    info.unsupportedMarks = 0;
+    info.path = PixelPath::kJpeg2000;
+    return info;
+  } else if (uid == "1.2.840.10008.1.2.4.201" || uid == "1.2.840.10008.1.2.4.202" ||
+             uid == "1.2.840.10008.1.2.4.203") {
+    info.syntax = 1;
+    info.name = "Explicit VR Little Endian(HTJ2K)";
+    info.unsupportedMarks = 0;
+    info.path = PixelPath::kHtj2k;
+    return info;
   } else if (startsWith("1.2.840.10008.1.2.1")) {
     info.syntax = 1;
     info.name = "Explicit VR Little Endian";

@@ -117,12 +117,14 @@ TEST(ReadDicomFile, CompressedSyntaxWarnsOnceAndStillLoadsAsExplicit) {
     EXPECT_EQ(l.notifier.entries.size(), 1u);
   }
   {
-    Loader l;  // 21st '8', 22nd '1': both tests fail, the box is shown once
-    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.81", Dataset(1))));
+    Loader l;  // 21st '9', 22nd '2': both tests fail, the box is shown once
+    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.92", Dataset(1))));
     EXPECT_EQ(l.notifier.entries.size(), 1u);
   }
   for (const char* ok : {"1.2.840.10008.1.2.4.50", "1.2.840.10008.1.2.1", "1.2.840.10008.1.2.5",
-                         "1.2.840.10008.1.2.4.57", "1.2.840.10008.1.2.4.70"}) {
+                         "1.2.840.10008.1.2.4.57", "1.2.840.10008.1.2.4.70", "1.2.840.10008.1.2.4.80",
+                         "1.2.840.10008.1.2.4.81", "1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.4.91",
+                         "1.2.840.10008.1.2.4.201"}) {
     Loader l;
     ASSERT_TRUE(l.Load(MakeFile(ok, Dataset(1)))) << ok;
     EXPECT_TRUE(l.notifier.entries.empty()) << ok;
@@ -130,7 +132,7 @@ TEST(ReadDicomFile, CompressedSyntaxWarnsOnceAndStillLoadsAsExplicit) {
   }
   {
     Loader l;  // without fullRead the warning is logged but never shown
-    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.90", Dataset(1)), false));
+    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.92", Dataset(1)), false));
     EXPECT_TRUE(l.notifier.entries.empty());
   }
 }

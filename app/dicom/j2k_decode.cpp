@@ -1,0 +1,118 @@
+#include "dicom/j2k_decode.h"
+
+#include <openjpeg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "dicom/codec_frame.h"
+
+namespace velmo {
+
+namespace {
+
+struct MemoryStream {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+OPJ_SIZE_T Read(void* buffer, OPJ_SIZE_T bytes, void* user) {
+  auto* s = static_cast<MemoryStream*>(user);
+  if (s->pos >= s->size) return static_cast<OPJ_SIZE_T>(-1);
+  const size_t n = std::min<size_t>(bytes, s->size - s->pos);
+  std::memcpy(buffer, s->data + s->pos, n);
+  s->pos += n;
+  return n;
+}
+
+OPJ_OFF_T Skip(OPJ_OFF_T bytes, void* user) {
+  auto* s = static_cast<MemoryStream*>(user);
+  if (bytes < 0) {
+    const size_t back = std::min<size_t>(static_cast<size_t>(-bytes), s->pos);
+    s->pos -= back;
+    return -static_cast<OPJ_OFF_T>(back);
+  }
+  const size_t n = std::min<size_t>(static_cast<size_t>(bytes), s->size - std::min(s->pos, s->size));
+  s->pos += n;
+  return static_cast<OPJ_OFF_T>(n);
+}
+
+OPJ_BOOL Seek(OPJ_OFF_T to, void* user) {
+  auto* s = static_cast<MemoryStream*>(user);
+  if (to < 0 || static_cast<uint64_t>(to) > s->size) return OPJ_FALSE;
+  s->pos = static_cast<size_t>(to);
+  return OPJ_TRUE;
+}
+
+void Quiet(const char*, void*) {}
+
+struct CodecDeleter {
+  void operator()(opj_codec_t* c) const { opj_destroy_codec(c); }
+};
+struct StreamDeleter {
+  void operator()(opj_stream_t* s) const { opj_stream_destroy(s); }
+};
+struct ImageDeleter {
+  void operator()(opj_image_t* i) const { opj_image_destroy(i); }
+};
+
+}  // namespace
+
+bool DecodeJpeg2000(const uint8_t* data, size_t length, uint8_t* frame, int rows, int columns, int bytesPerPixel,
+                    int threads) {
+  if (data == nullptr || length < 4 || frame == nullptr) return false;
+  // A JP2 file starts with its signature box; a bare codestream with SOC (FF 4F).
+  const bool jp2 = length >= 12 && std::memcmp(data + 4, "jP  ", 4) == 0;
+  std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
+  if (!codec) return false;
+  opj_set_info_handler(codec.get(), Quiet, nullptr);
+  opj_set_warning_handler(codec.get(), Quiet, nullptr);
+  opj_set_error_handler(codec.get(), Quiet, nullptr);
+  opj_dparameters_t parameters;
+  opj_set_default_decoder_parameters(&parameters);
+  if (!opj_setup_decoder(codec.get(), &parameters)) return false;
+
+  MemoryStream memory{data, length, 0};
+  std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(64 * 1024, OPJ_TRUE));
+  if (!stream) return false;
+  opj_stream_set_user_data(stream.get(), &memory, nullptr);
+  opj_stream_set_user_data_length(stream.get(), length);
+  opj_stream_set_read_function(stream.get(), Read);
+  opj_stream_set_skip_function(stream.get(), Skip);
+  opj_stream_set_seek_function(stream.get(), Seek);
+
+  opj_image_t* raw = nullptr;
+  if (!opj_read_header(stream.get(), codec.get(), &raw)) {
+    opj_image_destroy(raw);
+    return false;
+  }
+  std::unique_ptr<opj_image_t, ImageDeleter> image(raw);
+  const uint64_t width = image->x1 > image->x0 ? image->x1 - image->x0 : 0;
+  const uint64_t height = image->y1 > image->y0 ? image->y1 - image->y0 : 0;
+  if (!PlausibleDecodedSize(width, height, image->numcomps, rows, columns)) return false;
+  // Large pictures are decoded by several threads (tiles and code blocks in parallel).
+  if (threads <= 0) threads = width * height >= 512 * 512 ? static_cast<int>(std::thread::hardware_concurrency()) : 1;
+  if (threads > 1) opj_codec_set_threads(codec.get(), threads);
+  if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
+    return false;
+
+  const int n = static_cast<int>(std::min<OPJ_UINT32>(image->numcomps, 4));
+  for (int c = 0; c < n; ++c) {
+    const opj_image_comp_t& comp = image->comps[c];
+    if (comp.data == nullptr || comp.dx != 1 || comp.dy != 1 || comp.w != width || comp.h != height) return false;
+  }
+  const int precision = static_cast<int>(image->comps[0].prec);
+  if (precision < 1 || precision > 16) return false;
+  const opj_image_comp_t* comps = image->comps;
+  const int w = static_cast<int>(width);
+  auto sample = [&](int c, int x, int y) -> uint32_t {
+    return static_cast<uint32_t>(comps[c].data[static_cast<size_t>(y) * w + x]);
+  };
+  WriteDecodedFrame(w, static_cast<int>(height), n, precision, sample, frame, rows, columns, bytesPerPixel);
+  return true;
+}
+
+}  // namespace velmo
