@@ -10,6 +10,7 @@
 #include "dicom/person_name.h"
 #include "dicom/read_dicom.h"
 #include "dicom/transfer_syntax.h"
+#include "base/charset.h"
 #include "base/numbers.h"
 #include "base/text.h"
 
@@ -188,7 +189,7 @@ void ListEntryReader::FillFields(const uint8_t* begin, const uint8_t* end, ListR
     if (!e.found()) return;
     Iso2022Options options;
     options.caretToSpace = false;
-    field.Assign(CutSjis(Iso2022ToSjis(e.text(), options), field.kCapacity));
+    field.Assign(CutSjis(DicomTextToSjis(e.text(), r.characterSetRaw.view(), options), field.kCapacity));
   };
   // Person names: the raw value, and the three converted component groups.
   auto name = [&](FixedText<192>& raw, FixedText<64> (&groups)[3], uint16_t group, uint16_t element) {
@@ -199,7 +200,7 @@ void ListEntryReader::FillFields(const uint8_t* begin, const uint8_t* end, ListR
     options.caretToSpace = true;
     options.commaToSpace = true;
     std::string converted[3];
-    ConvertPersonNameGroups(e.text(), converted, options);
+    ConvertPersonNameGroups(e.text(), r.characterSetRaw.view(), converted, options);
     for (int g = 0; g < 3; ++g) groups[g].Assign(CutSjis(converted[g], 64));
   };
 
