@@ -220,6 +220,53 @@ void DecodeRleFrames(DicomImage& im, const uint8_t* start, const uint8_t* end, u
   }
 }
 
+void DefaultWindow(DicomImage& im, bool bigEndian);
+
+// Native 8-bit YBR_FULL_422: each two pixels are stored as Y1 Y2 Cb Cr, two thirds of
+// the bytes of a full colour frame.
+bool IsNativeYbr422(const DicomImage& im) {
+  return im.photometric.StartsWith("YBR_FULL_422") && im.SamplesInPixelData() == 3 && im.bitsAllocated == 8;
+}
+
+// Expands native YBR_FULL_422 frames to interleaved Y, Cb, Cr (each pixel of a pair
+// takes the pair's Cb and Cr) and converts them to R, G, B. Fails like the native copy
+// when the file holds fewer bytes than the frames need.
+bool LoadNativeYbr422(LoadContext& ctx, DicomImage& im, const uint8_t* start, uint64_t available, int32_t frames) {
+  const uint64_t pixels = static_cast<uint64_t>(im.rows) * static_cast<uint64_t>(im.columns);
+  const uint64_t storedFrame = (pixels + 1) / 2 * 4;
+  const uint64_t stored = MulSat(storedFrame, static_cast<uint64_t>(frames));
+  const uint64_t total = MulSat(pixels * 3, static_cast<uint64_t>(frames));
+  if (im.headerSize < 0 || stored > available || total > kMaxPixelBytes) {
+    const uint64_t needed = static_cast<uint64_t>(std::max(im.headerSize, 0)) + stored;
+    const std::string message = Format(SJ("ヘッダで指定された画像サイズ(%d)よりファイルサイズ(%d)のほうが小さい"),
+                                       static_cast<unsigned long long>(needed),
+                                       static_cast<unsigned long long>(ctx.readSize));
+    ctx.Fail(message, kLogError, 1);
+    ctx.Show(SJ("エラー"), message, NoticeIcon::Error);
+    return false;
+  }
+  if (!Allocate(ctx, im, total)) return false;
+  for (int32_t f = 0; f < frames; ++f) {
+    const uint8_t* in = start + static_cast<size_t>(f) * storedFrame;
+    uint8_t* out = im.pixelData.data() + static_cast<size_t>(f) * pixels * 3;
+    for (uint64_t i = 0; i < pixels; i += 2) {
+      const uint8_t* q = in + i / 2 * 4;
+      out[3 * i] = q[0];
+      out[3 * i + 1] = q[2];
+      out[3 * i + 2] = q[3];
+      if (i + 1 < pixels) {
+        out[3 * i + 3] = q[1];
+        out[3 * i + 4] = q[2];
+        out[3 * i + 5] = q[3];
+      }
+    }
+    ConvertYbrFullToRgb(out, static_cast<size_t>(pixels));
+  }
+  ctx.Write(SJ("読み込んだファイルデータ → 画像データ（DICOMヘッダ情報無し）退避領域へコピー"), kLogNormal, 3);
+  DefaultWindow(im, false);
+  return true;
+}
+
 // Smallest and largest stored value of frame 0 as the default window reads them:
 // 8-bit values unsigned, or signed from bits stored (at most 8) when
 // pixelRepresentation is not 0, as the display reads them; wider ones 16-bit in the
@@ -305,6 +352,8 @@ bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
   const uint8_t* start = buffer + valueOffset;
   const uint8_t* end = buffer + held;
   const uint64_t available = held - valueOffset;
+
+  if (path == PixelPath::kNative && IsNativeYbr422(im)) return LoadNativeYbr422(ctx, im, start, available, frames);
 
   if (path == PixelPath::kNative) {
     // Checked before anything is allocated: the copy needs every byte the header promises.

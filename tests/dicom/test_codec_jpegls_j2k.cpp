@@ -253,5 +253,33 @@ TEST_F(CodecFiles, DamagedStreamsFailWithoutTouchingMemoryOutsideTheFrame) {
   EXPECT_EQ(load.im().pixelData.size(), frameBytes);
 }
 
+// Native YBR_FULL_422 (Y1 Y2 Cb Cr per two pixels) is expanded and shown in R, G, B;
+// a file shorter than the two-thirds frame fails like any short native file.
+TEST(NativeYbr422, ExpandsPairsAndConvertsToRgb) {
+  Image im;
+  im.rows = 2;
+  im.columns = 4;
+  im.samples = 3;
+  im.frames = "2";
+  im.photometric = "YBR_FULL_422";
+  // Frame 0: a grey pair, a pure red pair (Y 76, Cb 85, Cr 255), then two grey pairs;
+  // frame 1: all white.
+  const Bytes frame0 = {10, 200, 128, 128, 76, 76, 85, 255, 0, 255, 128, 128, 50, 60, 128, 128};
+  Bytes stored = frame0;
+  for (int i = 0; i < 4; ++i) stored.insert(stored.end(), {255, 255, 128, 128});
+  MemoryLoad load;
+  ASSERT_TRUE(load.Load(NativeFile(im, stored))) << load.Failure();
+  const Bytes expected0 = {10, 10, 10, 200, 200, 200, 254, 0, 0, 254, 0, 0, 0, 0, 0, 255, 255, 255, 50, 50, 50, 60, 60, 60};
+  EXPECT_EQ(load.FrameBytes(0), expected0);
+  EXPECT_EQ(load.FrameBytes(1), Bytes(24, 255));
+  EXPECT_EQ(load.im().fileWindowWidth[0], 256);
+
+  MemoryLoad shortFile;
+  stored.pop_back();
+  stored.pop_back();
+  EXPECT_FALSE(shortFile.Load(NativeFile(im, stored)));
+  EXPECT_TRUE(shortFile.Shown("エラー"));
+}
+
 }  // namespace
 }  // namespace velmo::test
