@@ -107,75 +107,6 @@ bool JpegBitReader::Restart() {
 
 namespace {
 
-// Walks the marker segments of a JPEG stream. Every segment lies inside the data.
-class MarkerWalker {
- public:
-  MarkerWalker(const uint8_t* data, size_t length) : pos_(data), end_(data + length) {}
-
-  bool StartOfImage() {
-    if (end_ - pos_ < 2 || pos_[0] != 0xFF || pos_[1] != 0xD8) return false;
-    pos_ += 2;
-    return true;
-  }
-
-  // The next marker and, for markers with a length, its segment. 0 at the end of the
-  // data or at a segment whose length does not fit.
-  int Next(const uint8_t** segment, size_t* segmentLength) {
-    while (pos_ < end_) {
-      while (pos_ < end_ && *pos_ != 0xFF) ++pos_;
-      while (pos_ < end_ && *pos_ == 0xFF) ++pos_;
-      if (pos_ >= end_) return 0;
-      const int marker = *pos_++;
-      if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
-      if (marker == 0xD8 || marker == 0xD9) {
-        *segment = pos_;
-        *segmentLength = 0;
-        return marker;
-      }
-      if (end_ - pos_ < 2) return 0;
-      const size_t length = static_cast<size_t>(pos_[0]) << 8 | pos_[1];
-      if (length < 2 || length > static_cast<size_t>(end_ - pos_)) return 0;
-      *segment = pos_ + 2;
-      *segmentLength = length - 2;
-      pos_ += length;
-      return marker;
-    }
-    return 0;
-  }
-
-  const uint8_t* position() const { return pos_; }
-  const uint8_t* end() const { return end_; }
-  void MoveTo(const uint8_t* p) { pos_ = p; }
-
- private:
-  const uint8_t* pos_;
-  const uint8_t* end_;
-};
-
-bool IsFrameMarker(int marker) {
-  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-}
-
-bool ParseFrameHeader(int marker, const uint8_t* s, size_t n, JpegFrameHeader* h) {
-  if (n < 6) return false;
-  h->marker = marker;
-  h->precision = s[0];
-  h->height = s[1] << 8 | s[2];
-  h->width = s[3] << 8 | s[4];
-  h->components = s[5];
-  if (h->components < 1 || h->components > 4 || n < 6 + 3u * h->components) return false;
-  for (int c = 0; c < h->components; ++c) {
-    h->ids[c] = s[6 + 3 * c];
-    h->sampling[c] = s[7 + 3 * c];
-  }
-  return true;
-}
-
-// Extends the `bits`-bit magnitude v of a difference category to its signed value.
-inline int Extend(uint32_t v, int bits) {
-  return v < (1u << (bits - 1)) ? static_cast<int>(v) - (1 << bits) + 1 : static_cast<int>(v);
-}
-
 struct ScanComponent {
   int index;  // into the frame's components
   int table;  // DC table id
@@ -233,7 +164,7 @@ bool DecodeScan(JpegBitReader& reader, const JpegFrameHeader& h, const ScanCompo
         } else if (category == 16) {
           diff = 32768;
         } else {
-          diff = Extend(reader.Bits(category), category);
+          diff = ExtendJpegDifference(reader.Bits(category), category);
         }
         plane[i] = static_cast<uint16_t>(prediction + diff);
       }
@@ -247,12 +178,12 @@ bool DecodeScan(JpegBitReader& reader, const JpegFrameHeader& h, const ScanCompo
 
 bool ReadJpegFrameHeader(const uint8_t* data, size_t length, JpegFrameHeader* header) {
   if (data == nullptr) return false;
-  MarkerWalker walk(data, length);
+  JpegMarkerWalker walk(data, length);
   if (!walk.StartOfImage()) return false;
   const uint8_t* s;
   size_t n;
   for (int m; (m = walk.Next(&s, &n)) != 0;) {
-    if (IsFrameMarker(m)) return ParseFrameHeader(m, s, n, header);
+    if (IsJpegFrameMarker(m)) return ParseJpegFrameHeader(m, s, n, header);
     if (m == 0xDA || m == 0xD9) return false;
   }
   return false;
@@ -262,7 +193,7 @@ LosslessStatus DecodeJpegLossless(const uint8_t* data, size_t length, uint8_t* f
                                   int bytesPerPixel) {
   if (data == nullptr || frame == nullptr || rows <= 0 || columns <= 0) return LosslessStatus::kBadStream;
   if (bytesPerPixel != 1 && bytesPerPixel != 2 && bytesPerPixel != 3) return LosslessStatus::kUnsupported;
-  MarkerWalker walk(data, length);
+  JpegMarkerWalker walk(data, length);
   if (!walk.StartOfImage()) return LosslessStatus::kBadStream;
 
   JpegFrameHeader h;
@@ -276,9 +207,9 @@ LosslessStatus DecodeJpegLossless(const uint8_t* data, size_t length, uint8_t* f
   size_t n;
   for (int m; !broken && (m = walk.Next(&s, &n)) != 0;) {
     if (m == 0xD9) break;
-    if (IsFrameMarker(m)) {
+    if (IsJpegFrameMarker(m)) {
       if (haveFrame) break;  // a second frame (hierarchical): keep the first
-      if (!ParseFrameHeader(m, s, n, &h)) return LosslessStatus::kBadStream;
+      if (!ParseJpegFrameHeader(m, s, n, &h)) return LosslessStatus::kBadStream;
       if (m != 0xC3) return LosslessStatus::kUnsupported;
       if (h.precision < 2 || h.precision > 16 || h.width == 0 || h.height == 0) return LosslessStatus::kUnsupported;
       for (int c = 0; c < h.components; ++c)

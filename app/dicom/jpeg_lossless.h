@@ -69,6 +69,75 @@ struct JpegFrameHeader {
   uint8_t sampling[4] = {};  // H << 4 | V
 };
 
+// Walks the marker segments of a JPEG stream. Every segment lies inside the data.
+class JpegMarkerWalker {
+ public:
+  JpegMarkerWalker(const uint8_t* data, size_t length) : pos_(data), end_(data + length) {}
+
+  bool StartOfImage() {
+    if (end_ - pos_ < 2 || pos_[0] != 0xFF || pos_[1] != 0xD8) return false;
+    pos_ += 2;
+    return true;
+  }
+
+  // The next marker and, for markers with a length, its segment. 0 at the end of the
+  // data or at a segment whose length does not fit.
+  int Next(const uint8_t** segment, size_t* segmentLength) {
+    while (pos_ < end_) {
+      while (pos_ < end_ && *pos_ != 0xFF) ++pos_;
+      while (pos_ < end_ && *pos_ == 0xFF) ++pos_;
+      if (pos_ >= end_) return 0;
+      const int marker = *pos_++;
+      if (marker == 0x00 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;
+      if (marker == 0xD8 || marker == 0xD9) {
+        *segment = pos_;
+        *segmentLength = 0;
+        return marker;
+      }
+      if (end_ - pos_ < 2) return 0;
+      const size_t length = static_cast<size_t>(pos_[0]) << 8 | pos_[1];
+      if (length < 2 || length > static_cast<size_t>(end_ - pos_)) return 0;
+      *segment = pos_ + 2;
+      *segmentLength = length - 2;
+      pos_ += length;
+      return marker;
+    }
+    return 0;
+  }
+
+  const uint8_t* position() const { return pos_; }
+  const uint8_t* end() const { return end_; }
+  void MoveTo(const uint8_t* p) { pos_ = p; }
+
+ private:
+  const uint8_t* pos_;
+  const uint8_t* end_;
+};
+
+inline bool IsJpegFrameMarker(int marker) {
+  return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+inline bool ParseJpegFrameHeader(int marker, const uint8_t* s, size_t n, JpegFrameHeader* h) {
+  if (n < 6) return false;
+  h->marker = marker;
+  h->precision = s[0];
+  h->height = s[1] << 8 | s[2];
+  h->width = s[3] << 8 | s[4];
+  h->components = s[5];
+  if (h->components < 1 || h->components > 4 || n < 6 + 3u * h->components) return false;
+  for (int c = 0; c < h->components; ++c) {
+    h->ids[c] = s[6 + 3 * c];
+    h->sampling[c] = s[7 + 3 * c];
+  }
+  return true;
+}
+
+// Extends the `bits`-bit magnitude v of a difference category to its signed value.
+inline int ExtendJpegDifference(uint32_t v, int bits) {
+  return v < (1u << (bits - 1)) ? static_cast<int>(v) - (1 << bits) + 1 : static_cast<int>(v);
+}
+
 // Reads the frame header of the stream; false when there is none before the first scan.
 bool ReadJpegFrameHeader(const uint8_t* data, size_t length, JpegFrameHeader* header);
 

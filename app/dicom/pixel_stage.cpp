@@ -8,6 +8,7 @@
 
 #include "dicom/element.h"
 #include "dicom/jpeg_decode.h"
+#include "dicom/jpeg_extended.h"
 #include "dicom/htj2k_decode.h"
 #include "dicom/j2k_decode.h"
 #include "dicom/jpeg_lossless.h"
@@ -176,6 +177,17 @@ void DecodeCodecFrames(LoadContext& ctx, DicomImage& im, PixelPath path, const u
     bool ok;
     if (path == PixelPath::kJpegLossless) {
       ok = DecodeJpegLossless(data, dataLength, out, im.rows, im.columns, samples) == LosslessStatus::kOk;
+    } else if (path == PixelPath::kJpegExtended) {
+      // 8-bit streams into 8-bit frames through libjpeg-turbo, as baseline; 12-bit
+      // streams (which it cannot read) through our own decoder.
+      JpegFrameHeader header;
+      if (ReadJpegFrameHeader(data, dataLength, &header) && header.precision == 8 && samples != 2) {
+        thread_local JpegDecoder turbo;
+        const JpegStatus status = turbo.DecodeInto(data, dataLength, out, im.rows, im.columns, samples);
+        ok = status == JpegStatus::kOk;
+      } else {
+        ok = DecodeJpegExtended(data, dataLength, out, im.rows, im.columns, samples);
+      }
     } else if (path == PixelPath::kJpegLs) {
       ok = DecodeJpegLs(data, dataLength, out, im.rows, im.columns, samples);
     } else if (path == PixelPath::kHtj2k) {
@@ -393,7 +405,7 @@ bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
     DecodeJpegFrames(ctx, im, start, end, frameBytes, frames);
   } else if (path == PixelPath::kRle) {
     DecodeRleFrames(im, start, end, frameBytes, frames);
-  } else if (path == PixelPath::kJpegLossless || path == PixelPath::kJpegLs || path == PixelPath::kJpeg2000 ||
+  } else if (path == PixelPath::kJpegLossless || path == PixelPath::kJpegExtended || path == PixelPath::kJpegLs || path == PixelPath::kJpeg2000 ||
              path == PixelPath::kHtj2k) {
     DecodeCodecFrames(ctx, im, path, start, end, frameBytes, frames);
   }

@@ -35,6 +35,12 @@ TransferSyntaxInfo ClassifyTransferSyntax(std::string_view stored) {
     info.unsupportedMarks = 0;
     info.path = PixelPath::kJpegLossless;
     return info;
+  } else if (uid == "1.2.840.10008.1.2.4.51") {
+    info.syntax = 1;
+    info.name = "Explicit VR Little Endian(JPEG Extended)";
+    info.unsupportedMarks = 0;
+    info.path = PixelPath::kJpegExtended;
+    return info;
   } else if (uid == "1.2.840.10008.1.2.4.80" || uid == "1.2.840.10008.1.2.4.81") {
     info.syntax = 1;
     info.name = "Explicit VR Little Endian(JPEG-LS)";

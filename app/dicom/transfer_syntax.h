@@ -9,7 +9,7 @@
 namespace velmo {
 
 // How the pixel stage turns the pixel data element into frames.
-enum class PixelPath { kNative, kJpeg, kRle, kJpegLossless, kJpegLs, kJpeg2000, kHtj2k, kUnsupported };
+enum class PixelPath { kNative, kJpeg, kRle, kJpegLossless, kJpegExtended, kJpegLs, kJpeg2000, kHtj2k, kUnsupported };
 
 struct TransferSyntaxInfo {
   int16_t syntax = 0;            // SyntaxType of the data set
@@ -30,7 +30,8 @@ inline constexpr const char* kDeflatedExplicitLittle = "1.2.840.10008.1.2.1.99";
 //   explicit big endian; "1.2.840.10008.1.2.4.50" JPEG baseline; "1.2.840.10008.1.2.5"
 //   RLE lossless (both explicit little endian).
 // - Compressed syntaxes Velmo decodes: JPEG lossless "1.2.840.10008.1.2.4.57" and
-//   "1.2.840.10008.1.2.4.70" (own decoder), JPEG-LS ".80", ".81" (CharLS), JPEG 2000
+//   "1.2.840.10008.1.2.4.70" (own decoder), JPEG extended ".51" (libjpeg-turbo for 8
+//   bits, own decoder for 12), JPEG-LS ".80", ".81" (CharLS), JPEG 2000
 //   ".90", ".91" (OpenJPEG) and HTJ2K ".201", ".202", ".203" (OpenJPH), deflated explicit little endian
 //   "1.2.840.10008.1.2.1.99" (inflated by the readers, then native). None of them is
 //   warned about.

@@ -27,7 +27,8 @@ TEST(TransferSyntax, ClassifiesStoredValues) {
       {"1.2.840.10008.1.2.4.70", 1, "Explicit VR Little Endian(JPEG Lossless)", 0, PixelPath::kJpegLossless},
       {"1.2.840.10008.1.2.4.57", 1, "Explicit VR Little Endian(JPEG Lossless)", 0, PixelPath::kJpegLossless},
       {"1.2.840.10008.1.2.4.701", 1, nullptr, 1, PixelPath::kUnsupported},  // not a lossless UID: 21st is 7
-      {"1.2.840.10008.1.2.4.51", 1, nullptr, 1, PixelPath::kUnsupported},    // 22nd is 1: second test only
+      {"1.2.840.10008.1.2.4.51", 1, "Explicit VR Little Endian(JPEG Extended)", 0, PixelPath::kJpegExtended},
+      {"1.2.840.10008.1.2.4.55", 1, nullptr, 1, PixelPath::kUnsupported},    // 22nd is 5: second test only
       {"1.2.840.10008.1.2.4.100", 1, nullptr, 1, PixelPath::kUnsupported},  // MPEG2: 21st is 1
       {"1.2.840.10008.1.2.4.81", 1, "Explicit VR Little Endian(JPEG-LS)", 0, PixelPath::kJpegLs},
       {"1.2.840.10008.1.2.4.80", 1, "Explicit VR Little Endian(JPEG-LS)", 0, PixelPath::kJpegLs},

@@ -1,6 +1,7 @@
 // Text conversion under arbitrary Specific Character Set values: byte 0 picks one of
 // the known values (or, above their count, takes the next bytes up to a NUL as the
-// value); the rest is the text. The result must never hold a cut Shift-JIS character.
+// value); the rest is the text. Every input must convert without a crash or a read
+// outside the text.
 #include <cstdint>
 #include <string>
 #include <string_view>
