@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "dicom/read_dicom.h"
+#include "base/log.h"
 #include "base/numbers.h"
 #include "base/text.h"
 #include "support/dicom_writer.h"
@@ -135,6 +136,25 @@ TEST(ReadDicomFile, CompressedSyntaxWarnsOnceAndStillLoadsAsExplicit) {
     ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.92", Dataset(1)), false));
     EXPECT_TRUE(l.notifier.entries.empty());
   }
+}
+
+// A compressed syntax still refused names its UID in the log; a decodable one does not
+// warn at all.
+TEST(ReadDicomFile, RefusedCompressionLogsItsTransferSyntax) {
+  test::TempDir dir;
+  test::MakeInstallation(dir.path(), "[詳細]\nLogLevel=1\n");
+  RotateLogs(dir.path() + "/");
+  Log log(dir.path() + "/");
+  for (const char* uid : {"1.2.840.10008.1.2.4.92", "1.2.840.10008.1.2.4.90"}) {
+    Loader l;
+    l.ctx.log = &log;
+    ASSERT_TRUE(l.Load(MakeFile(uid, Dataset(1))));
+    l.ctx.log = &Log::Null();
+  }
+  const std::vector<uint8_t> bytes = test::ReadBytes(LogFilePath(dir.path() + "/", 1));
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_NE(text.find("Transfer Syntax UID: 1.2.840.10008.1.2.4.92"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Transfer Syntax UID: 1.2.840.10008.1.2.4.90"), std::string::npos);
 }
 
 TEST(ReadDicomFile, DicomdirIsRejected) {
