@@ -157,6 +157,14 @@ void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, co
   }
 }
 
+// Whether a bare JPEG 2000 codestream (SOC, then SIZ) declares its first component
+// signed: bit 7 of its Ssiz byte.
+bool Htj2kFirstComponentSigned(const uint8_t* data, size_t length) {
+  constexpr size_t kSsiz = 2 + 2 + 2 + 2 + 32 + 2;  // SOC, SIZ marker, Lsiz, Rsiz, sizes, Csiz
+  return length > kSsiz && data[0] == 0xFF && data[1] == 0x4F && data[2] == 0xFF && data[3] == 0x51 &&
+         (data[kSsiz] & 0x80) != 0;
+}
+
 // Frames of lossless JPEG (own decoder), JPEG-LS (CharLS) and JPEG 2000 (OpenJPEG). A
 // frame that fails is logged; it keeps what was decoded before the failure, or stays
 // black.
@@ -191,10 +199,12 @@ void DecodeCodecFrames(LoadContext& ctx, DicomImage& im, PixelPath path, const u
     } else if (path == PixelPath::kJpegLs) {
       ok = DecodeJpegLs(data, dataLength, out, im.rows, im.columns, samples);
     } else if (path == PixelPath::kHtj2k) {
-      // OpenJPEG reads HTJ2K too, but not signed 16-bit samples correctly: OpenJPH
-      // first, OpenJPEG for what it cannot read (a JP2 wrapper, for one).
-      ok = DecodeHtj2k(data, dataLength, out, im.rows, im.columns, samples) ||
-           DecodeJpeg2000(data, dataLength, out, im.rows, im.columns, samples);
+      // OpenJPEG reads HTJ2K but not signed samples (they come out clamped), so signed
+      // codestreams go to OpenJPH. OpenJPH stops the process on some damaged streams
+      // (assertions in Debian's build), so everything else stays with OpenJPEG.
+      ok = Htj2kFirstComponentSigned(data, dataLength)
+               ? DecodeHtj2k(data, dataLength, out, im.rows, im.columns, samples)
+               : DecodeJpeg2000(data, dataLength, out, im.rows, im.columns, samples);
     } else {
       ok = DecodeJpeg2000(data, dataLength, out, im.rows, im.columns, samples);
     }

@@ -154,6 +154,7 @@ TEST_F(CodecFiles, Jpeg2000AndHtj2kLosslessAndLossy) {
       {"16-bit lossy", "opj", 16, 0, 1, 0, 4095, "-q 90", "1.2.840.10008.1.2.4.91", 40},
       {"HTJ2K 16-bit signed lossless", "ojph", 16, 1, 1, -2000, 3000, "-reversible true", "1.2.840.10008.1.2.4.201", 0},
       {"HTJ2K 8-bit lossless", "ojph", 8, 0, 1, 0, 255, "-reversible true", "1.2.840.10008.1.2.4.202", 0},
+      {"HTJ2K 16-bit unsigned lossless", "ojph", 16, 0, 1, 0, 65535, "-reversible true", "1.2.840.10008.1.2.4.203", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
