@@ -1,6 +1,6 @@
 // Decoding speed of one 512 x 512 16-bit CT frame in every codec Velmo reads beyond
 // baseline JPEG and RLE: lossless JPEG (own decoder), JPEG-LS (CharLS), JPEG 2000
-// lossless (OpenJPEG, one and two threads) and HTJ2K (OpenJPH). The streams are made
+// lossless (OpenJPEG, one and two threads) and HTJ2K (OpenJPH and OpenJPEG). The streams are made
 // once with the command-line encoders (DCMTK's dcmcjpeg and dcmcjpls, opj_compress,
 // ojph_compress); a benchmark whose encoder is missing reports an error and is skipped.
 // Throughput is counted in bytes of decoded output.
@@ -156,5 +156,13 @@ void BM_Codec_Htj2kLossless_Ct512(benchmark::State& state) {
              [](const Bytes& s, uint8_t* out) { return velmo::DecodeHtj2k(s.data(), s.size(), out, kSide, kSide, 2); });
 }
 BENCHMARK(BM_Codec_Htj2kLossless_Ct512)->Unit(benchmark::kMillisecond);
+
+// The same HTJ2K stream through OpenJPEG, which the pixel stage uses for unsigned samples.
+void BM_Codec_Htj2kLosslessOpenJpeg_Ct512(benchmark::State& state) {
+  DecodeLoop(state, "htj2k", [](const Bytes& s, uint8_t* out) {
+    return velmo::DecodeJpeg2000(s.data(), s.size(), out, kSide, kSide, 2, 1);
+  });
+}
+BENCHMARK(BM_Codec_Htj2kLosslessOpenJpeg_Ct512)->Unit(benchmark::kMillisecond);
 
 }  // namespace

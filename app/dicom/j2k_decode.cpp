@@ -74,6 +74,10 @@ bool DecodeJpeg2000(const uint8_t* data, size_t length, uint8_t* frame, int rows
   opj_dparameters_t parameters;
   opj_set_default_decoder_parameters(&parameters);
   if (!opj_setup_decoder(codec.get(), &parameters)) return false;
+  // Code blocks are decoded by several threads (OpenJPEG takes the count before the
+  // header is read; small pictures have too few blocks to keep more than one busy).
+  if (threads <= 0) threads = length >= 64 * 1024 ? static_cast<int>(std::thread::hardware_concurrency()) : 1;
+  if (threads > 1) opj_codec_set_threads(codec.get(), threads);
 
   MemoryStream memory{data, length, 0};
   std::unique_ptr<opj_stream_t, StreamDeleter> stream(opj_stream_create(64 * 1024, OPJ_TRUE));
@@ -93,9 +97,6 @@ bool DecodeJpeg2000(const uint8_t* data, size_t length, uint8_t* frame, int rows
   const uint64_t width = image->x1 > image->x0 ? image->x1 - image->x0 : 0;
   const uint64_t height = image->y1 > image->y0 ? image->y1 - image->y0 : 0;
   if (!PlausibleDecodedSize(width, height, image->numcomps, rows, columns)) return false;
-  // Large pictures are decoded by several threads (tiles and code blocks in parallel).
-  if (threads <= 0) threads = width * height >= 512 * 512 ? static_cast<int>(std::thread::hardware_concurrency()) : 1;
-  if (threads > 1) opj_codec_set_threads(codec.get(), threads);
   if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
     return false;
 

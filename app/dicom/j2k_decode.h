@@ -9,8 +9,8 @@ namespace velmo {
 // Decodes one JPEG 2000 codestream into a frame of rows x columns pixels of
 // bytesPerPixel bytes (1: 8-bit grey, 2: 16-bit little endian grey, signed values as
 // their two's complement, 3: R, G, B; a multi-component transform (YBR_RCT/YBR_ICT) is
-// undone by the codec, so colour arrives as R, G, B). Up to `threads` threads decode
-// large pictures. False, with nothing written, when the stream cannot be decoded, its
+// undone by the codec, so colour arrives as R, G, B). `threads` threads decode code
+// blocks (0: all cores for streams of 64 KiB or more, else one). False, with nothing written, when the stream cannot be decoded, its
 // components are subsampled, or it is implausibly larger than the frame.
 bool DecodeJpeg2000(const uint8_t* data, size_t length, uint8_t* frame, int rows, int columns, int bytesPerPixel,
                     int threads = 0);
