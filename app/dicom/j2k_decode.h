@@ -15,4 +15,12 @@ namespace velmo {
 bool DecodeJpeg2000(const uint8_t* data, size_t length, uint8_t* frame, int rows, int columns, int bytesPerPixel,
                     int threads = 0);
 
+// Whether a JPEG 2000 codestream (bare, or the contiguous codestream box of a JP2
+// file) asks for high-throughput block coding anywhere: the HT bit of Rsiz in SIZ, a
+// CAP marker, or the HT code-block style in a COD or COC segment of the main header
+// or of any tile-part header. The HT decoders Debian ships stop the whole process on
+// some damaged HT streams (assertions), so such streams are never handed to them.
+// A header that cannot be walked to its end counts as HT as well.
+bool UsesHighThroughputCoding(const uint8_t* data, size_t length);
+
 }  // namespace velmo

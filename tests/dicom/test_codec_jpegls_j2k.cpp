@@ -144,7 +144,7 @@ TEST_F(CodecFiles, Jpeg2000AndHtj2kLosslessAndLossy) {
     int bits, signedness, samples, lo, hi;
     std::string options;
     const char* uid;
-    int tolerance;
+    int tolerance;  // -1: refused (HT coding), the frames stay black with the warning
   };
   const Case cases[] = {
       {"16-bit signed lossless", "opj", 16, 1, 1, -2000, 3000, "", "1.2.840.10008.1.2.4.90", 0},
@@ -152,9 +152,9 @@ TEST_F(CodecFiles, Jpeg2000AndHtj2kLosslessAndLossy) {
       {"8-bit lossless tiled", "opj", 8, 0, 1, 0, 255, "-t 16,16", "1.2.840.10008.1.2.4.90", 0},
       {"RGB lossless with colour transform (YBR_RCT)", "opj", 8, 0, 3, 0, 255, "-mct 1", "1.2.840.10008.1.2.4.90", 0},
       {"16-bit lossy", "opj", 16, 0, 1, 0, 4095, "-q 90", "1.2.840.10008.1.2.4.91", 40},
-      {"HTJ2K 16-bit signed lossless", "ojph", 16, 1, 1, -2000, 3000, "-reversible true", "1.2.840.10008.1.2.4.201", 0},
-      {"HTJ2K 8-bit lossless", "ojph", 8, 0, 1, 0, 255, "-reversible true", "1.2.840.10008.1.2.4.202", 0},
-      {"HTJ2K 16-bit unsigned lossless", "ojph", 16, 0, 1, 0, 65535, "-reversible true", "1.2.840.10008.1.2.4.203", 0},
+      {"HTJ2K 16-bit signed lossless", "ojph", 16, 1, 1, -2000, 3000, "-reversible true", "1.2.840.10008.1.2.4.201", -1},
+      {"HTJ2K 8-bit lossless", "ojph", 8, 0, 1, 0, 255, "-reversible true", "1.2.840.10008.1.2.4.202", -1},
+      {"HTJ2K 16-bit unsigned lossless", "ojph", 16, 0, 1, 0, 65535, "-reversible true", "1.2.840.10008.1.2.4.203", -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -184,6 +184,16 @@ TEST_F(CodecFiles, Jpeg2000AndHtj2kLosslessAndLossy) {
     const Bytes rest(stream.begin() + static_cast<long>(2 * third), stream.end());
     MemoryLoad load;
     ASSERT_TRUE(load.Load(EncapsulatedFile(im, {stream, a, b, rest}, c.uid, false))) << load.Failure();
+    EXPECT_EQ(UsesHighThroughputCoding(stream.data(), stream.size()), c.tolerance < 0);
+    if (c.tolerance < 0) {
+      EXPECT_FALSE(load.notes.entries.empty());  // the compressed-format warning
+      EXPECT_EQ(load.im().pixelData, Bytes(2 * source.size(), 0));
+      // The same HT codestream under a JPEG 2000 UID is refused by the decoder itself.
+      MemoryLoad asJ2k;
+      ASSERT_TRUE(asJ2k.Load(EncapsulatedFile(im, {stream, a, b, rest}, "1.2.840.10008.1.2.4.90", false)));
+      EXPECT_EQ(asJ2k.im().pixelData, Bytes(2 * source.size(), 0));
+      continue;
+    }
     EXPECT_TRUE(load.notes.entries.empty());
     Bytes both = source;
     both.insert(both.end(), source.begin(), source.end());
@@ -193,6 +203,32 @@ TEST_F(CodecFiles, Jpeg2000AndHtj2kLosslessAndLossy) {
       EXPECT_LE(WorstSampleDifference(load.im().pixelData, both, c.bits > 8, c.signedness != 0), c.tolerance);
     }
   }
+}
+
+// The decoders for high-throughput coding stop the process on damaged streams, so the
+// guard must see HT wherever a header can ask for it, and distrust a header it cannot
+// walk.
+TEST_F(CodecFiles, HighThroughputCodingIsSeenWhereverTheHeaderAsksForIt) {
+  if (!Have("opj_compress")) GTEST_SKIP() << "OpenJPEG's opj_compress not installed (libopenjp2-tools)";
+  const std::vector<int> values = Samples(20, 10, 0, 255);
+  const Bytes plain = Codestream(dir, "opj", values, 20, 10, 1, 8, false, "");
+  ASSERT_FALSE(UsesHighThroughputCoding(plain.data(), plain.size()));
+  size_t cod = 0;
+  for (size_t i = 2; i + 1 < plain.size(); ++i)
+    if (plain[i] == 0xFF && plain[i + 1] == 0x52) {
+      cod = i;
+      break;
+    }
+  ASSERT_GT(cod, 0u);
+  Bytes rsiz = plain;
+  rsiz[6] |= 0x40;  // SIZ Rsiz bit 14
+  Bytes style = plain;
+  style[cod + 4 + 8] |= 0x40;  // COD code-block style: HT
+  const Bytes cut(plain.begin(), plain.begin() + static_cast<long>(cod + 6));
+  const Bytes jp2Without = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+  for (const Bytes* b : std::initializer_list<const Bytes*>{&rsiz, &style, &cut, &jp2Without}) EXPECT_TRUE(UsesHighThroughputCoding(b->data(), b->size()));
+  Bytes output(20 * 10, 0);
+  EXPECT_FALSE(DecodeJpeg2000(style.data(), style.size(), output.data(), 10, 20, 1));
 }
 
 TEST_F(CodecFiles, DamagedStreamsFailWithoutTouchingMemoryOutsideTheFrame) {
