@@ -6,7 +6,8 @@ packages=(
   build-essential cmake pkg-config clang libclang-rt-dev
   libgtest-dev libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev
-  libturbojpeg0-dev libpng-dev
+  libturbojpeg0-dev libpng-dev zlib1g-dev libopenjp2-7-dev libcharls-dev libopenjph-dev
+  libopenjp2-tools openjph-tools
   dcmtk python3-pydicom fonts-ipafont-gothic locales poppler-utils
   libdcmtk-dev orthanc openssl curl
   dpkg-dev desktop-file-utils libxml2-utils shared-mime-info xdg-utils

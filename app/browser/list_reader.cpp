@@ -5,10 +5,12 @@
 #include <cstring>
 #include <new>
 
+#include "dicom/deflate.h"
 #include "dicom/element.h"
 #include "dicom/person_name.h"
 #include "dicom/read_dicom.h"
 #include "dicom/transfer_syntax.h"
+#include "base/charset.h"
 #include "base/numbers.h"
 #include "base/text.h"
 
@@ -72,12 +74,13 @@ bool ListEntryReader::Read(const std::string& path, ListRecord& out) {
   }
   if (fileSize == 0) return Reject(Format(SJ("画像ファイル（%s）のサイズが 0 です"), shown));
 
+  bool deflated = false;  // a deflated data set is read whole and inflated
   for (int attempt = 0;; ++attempt) {
     attempts_ = attempt + 1;
-    const bool prefix = attempt < 7 && kPrefixSizes[attempt] < fileSize;
-    uint64_t want = attempt < 7 && kPrefixSizes[attempt] < fileSize ? kPrefixSizes[attempt] : fileSize;
+    const bool prefix = !deflated && attempt < 7 && kPrefixSizes[attempt] < fileSize;
+    uint64_t want = prefix ? kPrefixSizes[attempt] : fileSize;
     uint8_t* buf;
-    if (want <= kScratchSize) {
+    if (want <= kScratchSize && !deflated) {
       // The scratch buffer is kept zero beyond the bytes read: only what an earlier
       // read left there is cleared, not the whole mebibyte every time.
       if (scratchDirty_ > 0) std::memset(scratch_.data(), 0, scratchDirty_);
@@ -101,7 +104,7 @@ bool ListEntryReader::Read(const std::string& path, ListRecord& out) {
     readSize_ = static_cast<uint64_t>(got);
     if (Logs(1)) log_.Write(Format(SJ("画像ファイル（%s）を読み出しました。"), shown), kLogNormal, 1);
 
-    const int64_t readSize = got;
+    int64_t readSize = got;
     const int32_t preamble = (readSize >= 132 && std::memcmp(buf + 128, "DICM", 4) == 0) ? 132 : 0;
     if (Logs(3)) log_.Write(Format(SJ("仮のヘッダサイズ( %d Byte )"), static_cast<long long>(readSize)), kLogNormal, 3);
 
@@ -118,8 +121,21 @@ bool ListEntryReader::Read(const std::string& path, ListRecord& out) {
     int syntax;
     const ElementView ts = FindElement(metaBegin, metaEnd, 1, 0, 0x0002, 0x0010);
     if (ts.found()) {
-      syntax = ClassifyTransferSyntax(
-                   std::string_view(reinterpret_cast<const char*>(ts.value), ts.available)).syntax;
+      const TransferSyntaxInfo info =
+          ClassifyTransferSyntax(std::string_view(reinterpret_cast<const char*>(ts.value), ts.available));
+      syntax = info.syntax;
+      if (info.deflated) {
+        if (!deflated) {
+          deflated = true;
+          continue;  // read again, whole, into the owned buffer
+        }
+        uint64_t inflatedSize = static_cast<uint64_t>(got);
+        if (InflateDataset(whole_, static_cast<size_t>(datasetOffset), &inflatedSize) != InflateResult::kOk)
+          return Reject(SJ("未対応のフォーマットです"));
+        buf = whole_.data();
+        readSize = static_cast<int64_t>(inflatedSize);
+        readSize_ = inflatedSize;
+      }
     } else if (readSize >= 2 && buf[0] == 0x08 && buf[1] == 0x00) {
       syntax = 0;
     } else if (readSize >= 1 && buf[0] != 0) {
@@ -173,7 +189,7 @@ void ListEntryReader::FillFields(const uint8_t* begin, const uint8_t* end, ListR
     if (!e.found()) return;
     Iso2022Options options;
     options.caretToSpace = false;
-    field.Assign(CutSjis(Iso2022ToSjis(e.text(), options), field.kCapacity));
+    field.Assign(CutSjis(DicomTextToSjis(e.text(), r.characterSetRaw.view(), options), field.kCapacity));
   };
   // Person names: the raw value, and the three converted component groups.
   auto name = [&](FixedText<192>& raw, FixedText<64> (&groups)[3], uint16_t group, uint16_t element) {
@@ -184,7 +200,7 @@ void ListEntryReader::FillFields(const uint8_t* begin, const uint8_t* end, ListR
     options.caretToSpace = true;
     options.commaToSpace = true;
     std::string converted[3];
-    ConvertPersonNameGroups(e.text(), converted, options);
+    ConvertPersonNameGroups(e.text(), r.characterSetRaw.view(), converted, options);
     for (int g = 0; g < 3; ++g) groups[g].Assign(CutSjis(converted[g], 64));
   };
 

@@ -314,7 +314,7 @@ int32_t ParseDicomDirRecords(const uint8_t* buffer, uint64_t length, int32_t pre
         if (const ElementView e = find(0x0010, 0x0010); e.found()) {
           t.image.patientNameRaw.Assign(e.text());
           std::string groups[3];
-          ConvertPersonNameGroups(e.text(), groups);
+          ConvertPersonNameGroups(e.text(), t.image.characterSetRaw.view(), groups);
           for (int g = 0; g < 3; ++g) t.image.patientNameGroups[g].Assign(CutSjis(groups[g], 64));
         }
         current = firstOf({lower, next}, size);

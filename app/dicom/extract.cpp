@@ -9,6 +9,7 @@
 #include "dicom/person_name.h"
 #include "dicom/pixel_stage.h"
 #include "dicom/view_load.h"
+#include "base/charset.h"
 #include "base/numbers.h"
 #include "base/text.h"
 
@@ -225,9 +226,11 @@ bool ReadLookupTable(LoadContext& ctx, const Region& r, DicomImage& im) {
 bool ExtractAttributes(LoadContext& ctx, const Region& r, DicomImage& im) {
   // Specific Character Set.
   ctx.Write(SJ("特定文字集合(0008,0005)の解析を開始"), kLogNormal, 2);
+  std::string characterSet;  // the whole value: the text conversions below follow it
   {
     std::string_view sets[5];
     const ElementView e = r.Find(0x0008, 0x0005);
+    if (e.found()) characterSet.assign(e.text());
     if (!e.found()) ctx.Write(SJ("特定文字集合(0008,0005)が無いデータです"), kLogNormal, 2);
     CharacterSetValues(e.found() ? e.text() : std::string_view(), sets);
     for (int i = 0; i < 5; ++i) im.characterSets[i].Assign(sets[i]);
@@ -286,7 +289,7 @@ bool ExtractAttributes(LoadContext& ctx, const Region& r, DicomImage& im) {
   ctx.Write(SJ("患者氏名(0010,0010)の解析を開始"), kLogNormal, 2);
   {
     std::string groups[3];
-    ConvertPersonNameGroups(r.Text(0x0010, 0x0010), groups);
+    ConvertPersonNameGroups(r.Text(0x0010, 0x0010), characterSet, groups);
     for (int g = 0; g < 3; ++g) im.patientNameGroups[g].Assign(CutSjis(groups[g], 64));
     im.patientNameDisplay.Assign(CutSjis(groups[ChooseDisplayGroup(im.nameGroupIndex, groups)], 64));
   }
@@ -307,7 +310,7 @@ bool ExtractAttributes(LoadContext& ctx, const Region& r, DicomImage& im) {
   }
 
   // Protocol Name: one group of person-name text.
-  im.protocolName.Assign(CutSjis(Iso2022ToSjis(r.Text(0x0018, 0x1030)), 64));
+  im.protocolName.Assign(CutSjis(DicomTextToSjis(r.Text(0x0018, 0x1030), characterSet), 64));
 
   // Decimal strings.
   if (const ElementView e = r.Find(0x0018, 0x1063); e.found()) im.frameTime = ParseDouble(e.text());
@@ -339,7 +342,9 @@ bool ExtractAttributes(LoadContext& ctx, const Region& r, DicomImage& im) {
   // Photometric flags.
   im.isMonochrome1 = im.photometric.StartsWith("MONOCHROME1") ? 1 : 0;
   im.isColour = (im.photometric.StartsWith("RGB") || im.photometric.StartsWith("YBR_FULL") ||
-                 im.photometric.StartsWith("YBR_FULL_422") || im.photometric.StartsWith("PALETTE COLOR"))
+                 im.photometric.StartsWith("YBR_FULL_422") || im.photometric.StartsWith("PALETTE COLOR") ||
+                 // JPEG 2000 colour: the codec undoes the transform and delivers R, G, B.
+                 im.photometric.StartsWith("YBR_RCT") || im.photometric.StartsWith("YBR_ICT"))
                     ? 1
                     : 0;
 

@@ -1,5 +1,7 @@
 #include "dicom/person_name.h"
 
+#include "base/charset.h"
+
 namespace velmo {
 
 std::string NamePriorityKeyword(std::string_view iniValueSjis) {
@@ -29,6 +31,14 @@ void ConvertPersonNameGroups(std::string_view value, std::string groups[3], cons
   std::string raw[3];
   SplitPersonNameGroups(value, raw);
   for (int g = 0; g < 3; ++g) groups[g] = raw[g].empty() ? std::string() : Iso2022ToSjis(raw[g], options);
+}
+
+void ConvertPersonNameGroups(std::string_view value, std::string_view characterSet, std::string groups[3],
+                             const Iso2022Options& options) {
+  std::string raw[3];
+  SplitPersonNameGroups(value, raw);
+  for (int g = 0; g < 3; ++g)
+    groups[g] = raw[g].empty() ? std::string() : DicomTextToSjis(raw[g], characterSet, options);
 }
 
 

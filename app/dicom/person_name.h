@@ -31,6 +31,10 @@ void FindNameGroupIndices(const std::string_view characterSets[3], const std::st
 // runs and converts each group to Shift-JIS (escapes dropped, JIS X 0208 pairs mapped,
 // "^" to a space with the default options).
 void ConvertPersonNameGroups(std::string_view value, std::string groups[3], const Iso2022Options& options = {});
+// The same for a value stored under `characterSet` (the raw (0008,0005) value): each
+// group converted by DicomTextToSjis, so names in any character set read right.
+void ConvertPersonNameGroups(std::string_view value, std::string_view characterSet, std::string groups[3],
+                             const Iso2022Options& options = {});
 
 // What a display name falls back to when no priority entry names a non-empty group.
 enum class NameFallback {

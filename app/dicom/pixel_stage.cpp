@@ -8,6 +8,11 @@
 
 #include "dicom/element.h"
 #include "dicom/jpeg_decode.h"
+#include "dicom/jpeg_extended.h"
+#include "dicom/htj2k_decode.h"
+#include "dicom/j2k_decode.h"
+#include "dicom/jpeg_lossless.h"
+#include "dicom/jpegls_decode.h"
 #include "dicom/rle_decode.h"
 #include "dicom/transfer_syntax.h"
 #include "base/numbers.h"
@@ -72,6 +77,54 @@ bool Allocate(LoadContext& ctx, DicomImage& im, uint64_t total) {
   return false;
 }
 
+// Where a JPEG stream (SOI, FF D8) or a JPEG 2000 codestream (SOC, FF 4F, or a JP2
+// signature box) starts.
+bool StartsJpeg(const uint8_t* v, size_t n) { return n >= 2 && v[0] == 0xFF && v[1] == 0xD8; }
+bool StartsJpeg2000(const uint8_t* v, size_t n) {
+  return (n >= 2 && v[0] == 0xFF && v[1] == 0x4F) || (n >= 12 && std::memcmp(v + 4, "jP  ", 4) == 0);
+}
+// The first fragment of a JPEG frame: anything that looks like the start of a stream.
+bool MayStartJpeg(const uint8_t* v, size_t n) { return (n >= 1 && v[0] == 0xFF) || (n >= 2 && v[1] == 0xD8); }
+
+// The next frame of encapsulated data from pos: its first fragment (items that do not
+// pass mayStart, such as the Basic Offset Table, are skipped) and the following
+// fragments up to the next one that starts a stream, or the delimiter. False when no
+// fragment is left.
+bool NextFrame(const uint8_t*& pos, const uint8_t* end, std::vector<uint8_t>& joined, const uint8_t** data,
+               size_t* dataLength, bool (*mayStart)(const uint8_t*, size_t), bool (*starts)(const uint8_t*, size_t)) {
+  const uint8_t* fragment = nullptr;
+  size_t length = 0;
+  while (IsItem(pos, end)) {
+    const Item item = ReadItem(pos, end);
+    pos = item.value + item.length;
+    if (mayStart(item.value, item.length)) {
+      fragment = item.value;
+      length = item.length;
+      break;
+    }
+  }
+  if (fragment == nullptr) return false;
+  bool spread = false;
+  while (IsItem(pos, end)) {
+    const Item item = ReadItem(pos, end);
+    if (starts(item.value, item.length)) break;
+    if (!spread) {
+      joined.assign(fragment, fragment + length);
+      spread = true;
+    }
+    joined.insert(joined.end(), item.value, item.value + item.length);
+    pos = item.value + item.length;
+  }
+  *data = spread ? joined.data() : fragment;
+  *dataLength = spread ? joined.size() : length;
+  return true;
+}
+
+bool NextJpegFrame(const uint8_t*& pos, const uint8_t* end, std::vector<uint8_t>& joined, const uint8_t** data,
+                   size_t* dataLength) {
+  return NextFrame(pos, end, joined, data, dataLength, MayStartJpeg, StartsJpeg);
+}
+
 void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, const uint8_t* end,
                       uint64_t frameBytes, int32_t frames) {
   ctx.Write(SJ("Jpegの解凍開始"), kLogNormal, 2);
@@ -81,35 +134,10 @@ void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, co
   const int samples = im.SamplesInPixelData();
   const uint8_t* pos = start;
   for (int32_t f = 0; f < frames; ++f) {
-    // The frame's first fragment: skip items that do not look like the start of a
-    // JPEG stream (the Basic Offset Table).
-    const uint8_t* fragment = nullptr;
-    size_t length = 0;
-    while (IsItem(pos, end)) {
-      const Item item = ReadItem(pos, end);
-      pos = item.value + item.length;
-      if ((item.length >= 1 && item.value[0] == 0xFF) || (item.length >= 2 && item.value[1] == 0xD8)) {
-        fragment = item.value;
-        length = item.length;
-        break;
-      }
-    }
-    if (fragment == nullptr) break;  // no fragment left: the remaining frames stay black
-    // Following fragments up to the next stream start (FF D8) or the delimiter belong
-    // to the same frame.
-    bool spread = false;
-    while (IsItem(pos, end)) {
-      const Item item = ReadItem(pos, end);
-      if (item.length >= 2 && item.value[0] == 0xFF && item.value[1] == 0xD8) break;
-      if (!spread) {
-        joined.assign(fragment, fragment + length);
-        spread = true;
-      }
-      joined.insert(joined.end(), item.value, item.value + item.length);
-      pos = item.value + item.length;
-    }
-    const uint8_t* data = spread ? joined.data() : fragment;
-    const size_t dataLength = spread ? joined.size() : length;
+    const uint8_t* data = nullptr;
+    size_t dataLength = 0;
+    // No fragment left: the remaining frames stay black.
+    if (!NextJpegFrame(pos, end, joined, &data, &dataLength)) break;
 
     if (f == 0) {
       int width = 0, height = 0;
@@ -126,6 +154,61 @@ void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, co
     const JpegStatus status = decoder.DecodeInto(data, dataLength, out, im.rows, im.columns, samples);
     if (status == JpegStatus::kNoHeader || status == JpegStatus::kTooLarge || status == JpegStatus::kPartial)
       ctx.Write(Format(SJ("Jpegフレーム(%d)の解凍に失敗しました"), f), kLogWarning, 2);
+  }
+}
+
+// Whether a bare JPEG 2000 codestream (SOC, then SIZ) declares its first component
+// signed: bit 7 of its Ssiz byte.
+bool Htj2kFirstComponentSigned(const uint8_t* data, size_t length) {
+  constexpr size_t kSsiz = 2 + 2 + 2 + 2 + 32 + 2;  // SOC, SIZ marker, Lsiz, Rsiz, sizes, Csiz
+  return length > kSsiz && data[0] == 0xFF && data[1] == 0x4F && data[2] == 0xFF && data[3] == 0x51 &&
+         (data[kSsiz] & 0x80) != 0;
+}
+
+// Frames of lossless JPEG (own decoder), JPEG-LS (CharLS) and JPEG 2000 (OpenJPEG). A
+// frame that fails is logged; it keeps what was decoded before the failure, or stays
+// black.
+void DecodeCodecFrames(LoadContext& ctx, DicomImage& im, PixelPath path, const uint8_t* start, const uint8_t* end,
+                       uint64_t frameBytes, int32_t frames) {
+  ctx.Write(SJ("Jpegの解凍開始"), kLogNormal, 2);
+  std::vector<uint8_t> joined;
+  const int samples = im.SamplesInPixelData();
+  const uint8_t* pos = start;
+  const bool j2k = path == PixelPath::kJpeg2000 || path == PixelPath::kHtj2k;
+  for (int32_t f = 0; f < frames; ++f) {
+    const uint8_t* data = nullptr;
+    size_t dataLength = 0;
+    if (!NextFrame(pos, end, joined, &data, &dataLength, j2k ? StartsJpeg2000 : MayStartJpeg,
+                   j2k ? StartsJpeg2000 : StartsJpeg))
+      break;
+    uint8_t* out = im.pixelData.data() + static_cast<size_t>(f) * frameBytes;
+    bool ok;
+    if (path == PixelPath::kJpegLossless) {
+      ok = DecodeJpegLossless(data, dataLength, out, im.rows, im.columns, samples) == LosslessStatus::kOk;
+    } else if (path == PixelPath::kJpegExtended) {
+      // 8-bit streams into 8-bit frames through libjpeg-turbo, as baseline; 12-bit
+      // streams (which it cannot read) through our own decoder.
+      JpegFrameHeader header;
+      if (ReadJpegFrameHeader(data, dataLength, &header) && header.precision == 8 && samples != 2) {
+        thread_local JpegDecoder turbo;
+        const JpegStatus status = turbo.DecodeInto(data, dataLength, out, im.rows, im.columns, samples);
+        ok = status == JpegStatus::kOk;
+      } else {
+        ok = DecodeJpegExtended(data, dataLength, out, im.rows, im.columns, samples);
+      }
+    } else if (path == PixelPath::kJpegLs) {
+      ok = DecodeJpegLs(data, dataLength, out, im.rows, im.columns, samples);
+    } else if (path == PixelPath::kHtj2k) {
+      // OpenJPEG reads HTJ2K but not signed samples (they come out clamped), so signed
+      // codestreams go to OpenJPH. OpenJPH stops the process on some damaged streams
+      // (assertions in Debian's build), so everything else stays with OpenJPEG.
+      ok = Htj2kFirstComponentSigned(data, dataLength)
+               ? DecodeHtj2k(data, dataLength, out, im.rows, im.columns, samples)
+               : DecodeJpeg2000(data, dataLength, out, im.rows, im.columns, samples);
+    } else {
+      ok = DecodeJpeg2000(data, dataLength, out, im.rows, im.columns, samples);
+    }
+    if (!ok) ctx.Write(Format(SJ("Jpegフレーム(%d)の解凍に失敗しました"), f), kLogWarning, 2);
   }
 }
 
@@ -157,6 +240,53 @@ void DecodeRleFrames(DicomImage& im, const uint8_t* start, const uint8_t* end, u
     // A frame nothing was decoded into stays black rather than turning green.
     if (ybr && result.bytesWritten > 0) ConvertYbrFullToRgb(out, frameBytes / 3);
   }
+}
+
+void DefaultWindow(DicomImage& im, bool bigEndian);
+
+// Native 8-bit YBR_FULL_422: each two pixels are stored as Y1 Y2 Cb Cr, two thirds of
+// the bytes of a full colour frame.
+bool IsNativeYbr422(const DicomImage& im) {
+  return im.photometric.StartsWith("YBR_FULL_422") && im.SamplesInPixelData() == 3 && im.bitsAllocated == 8;
+}
+
+// Expands native YBR_FULL_422 frames to interleaved Y, Cb, Cr (each pixel of a pair
+// takes the pair's Cb and Cr) and converts them to R, G, B. Fails like the native copy
+// when the file holds fewer bytes than the frames need.
+bool LoadNativeYbr422(LoadContext& ctx, DicomImage& im, const uint8_t* start, uint64_t available, int32_t frames) {
+  const uint64_t pixels = static_cast<uint64_t>(im.rows) * static_cast<uint64_t>(im.columns);
+  const uint64_t storedFrame = (pixels + 1) / 2 * 4;
+  const uint64_t stored = MulSat(storedFrame, static_cast<uint64_t>(frames));
+  const uint64_t total = MulSat(pixels * 3, static_cast<uint64_t>(frames));
+  if (im.headerSize < 0 || stored > available || total > kMaxPixelBytes) {
+    const uint64_t needed = static_cast<uint64_t>(std::max(im.headerSize, 0)) + stored;
+    const std::string message = Format(SJ("ヘッダで指定された画像サイズ(%d)よりファイルサイズ(%d)のほうが小さい"),
+                                       static_cast<unsigned long long>(needed),
+                                       static_cast<unsigned long long>(ctx.readSize));
+    ctx.Fail(message, kLogError, 1);
+    ctx.Show(SJ("エラー"), message, NoticeIcon::Error);
+    return false;
+  }
+  if (!Allocate(ctx, im, total)) return false;
+  for (int32_t f = 0; f < frames; ++f) {
+    const uint8_t* in = start + static_cast<size_t>(f) * storedFrame;
+    uint8_t* out = im.pixelData.data() + static_cast<size_t>(f) * pixels * 3;
+    for (uint64_t i = 0; i < pixels; i += 2) {
+      const uint8_t* q = in + i / 2 * 4;
+      out[3 * i] = q[0];
+      out[3 * i + 1] = q[2];
+      out[3 * i + 2] = q[3];
+      if (i + 1 < pixels) {
+        out[3 * i + 3] = q[1];
+        out[3 * i + 4] = q[2];
+        out[3 * i + 5] = q[3];
+      }
+    }
+    ConvertYbrFullToRgb(out, static_cast<size_t>(pixels));
+  }
+  ctx.Write(SJ("読み込んだファイルデータ → 画像データ（DICOMヘッダ情報無し）退避領域へコピー"), kLogNormal, 3);
+  DefaultWindow(im, false);
+  return true;
 }
 
 // Smallest and largest stored value of frame 0 as the default window reads them:
@@ -232,8 +362,8 @@ bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
   const uint64_t frameBytes = im.FrameBytes();
   const int32_t frames = im.Frames();
   const uint64_t total = MulSat(frameBytes, static_cast<uint64_t>(frames));
-  // Compressed syntaxes other than JPEG baseline and RLE (JPEG lossless, JPEG-LS, JPEG
-  // 2000, deflate, ...) cannot be decoded: their frames stay black instead of showing
+  // Compressed syntaxes without a decoder (JPEG extended and progressive, MPEG, ...)
+  // cannot be decoded: their frames stay black instead of showing
   // compressed bytes as pixels.
   const PixelPath path = ClassifyTransferSyntax(im.transferSyntaxUid.view()).path;
 
@@ -244,6 +374,8 @@ bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
   const uint8_t* start = buffer + valueOffset;
   const uint8_t* end = buffer + held;
   const uint64_t available = held - valueOffset;
+
+  if (path == PixelPath::kNative && IsNativeYbr422(im)) return LoadNativeYbr422(ctx, im, start, available, frames);
 
   if (path == PixelPath::kNative) {
     // Checked before anything is allocated: the copy needs every byte the header promises.
@@ -283,6 +415,9 @@ bool RunPixelStage(LoadContext& ctx, DicomImage& im, int viewPos) {
     DecodeJpegFrames(ctx, im, start, end, frameBytes, frames);
   } else if (path == PixelPath::kRle) {
     DecodeRleFrames(im, start, end, frameBytes, frames);
+  } else if (path == PixelPath::kJpegLossless || path == PixelPath::kJpegExtended || path == PixelPath::kJpegLs || path == PixelPath::kJpeg2000 ||
+             path == PixelPath::kHtj2k) {
+    DecodeCodecFrames(ctx, im, path, start, end, frameBytes, frames);
   }
   // Unsupported compression: the frames stay black (the file loader has warned).
   DefaultWindow(im, false);

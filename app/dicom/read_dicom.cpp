@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "dicom/deflate.h"
 #include "dicom/element.h"
 #include "dicom/transfer_syntax.h"
 #include "base/numbers.h"
@@ -57,10 +58,11 @@ bool ReadDicomFile(LoadContext& ctx, const std::string& path, int viewPos, bool 
   ctx.fileSize = fileSize;
 
   bool warnWithBox = fullRead;
+  bool deflated = false;  // a deflated data set is only readable once inflated whole
   for (int attempt = 0;; ++attempt) {
     // Choose this attempt's read size and prepare the buffer.
     uint64_t want;
-    if (fullRead || attempt >= 7) {
+    if (fullRead || deflated || attempt >= 7) {
       want = fileSize;
     } else {
       want = kPrefixSizes[attempt] < fileSize ? kPrefixSizes[attempt] : fileSize;
@@ -73,7 +75,7 @@ bool ReadDicomFile(LoadContext& ctx, const std::string& path, int viewPos, bool 
       return false;
     }
     try {
-      if (fullRead || attempt >= 7) {
+      if (fullRead || deflated || attempt >= 7) {
         ctx.FreeFileBuffer();
         ctx.fileBuffer.assign(want, 0);
       } else {
@@ -100,7 +102,7 @@ bool ReadDicomFile(LoadContext& ctx, const std::string& path, int viewPos, bool 
     ctx.Write(Format(SJ("画像ファイル（%s）を読み出しました。"), shown), kLogNormal, 1);
 
     const uint8_t* buf = ctx.fileBuffer.data();
-    const int64_t readSize = static_cast<int64_t>(ctx.readSize);
+    int64_t readSize = static_cast<int64_t>(ctx.readSize);
 
     // Preamble and file meta group.
     const int32_t preambleSize = (readSize >= 132 && std::memcmp(buf + 128, "DICM", 4) == 0) ? 132 : 0;
@@ -129,6 +131,24 @@ bool ReadDicomFile(LoadContext& ctx, const std::string& path, int viewPos, bool 
       }
       syntax = info.syntax;
       if (info.name != nullptr) ctx.Write(info.name, kLogNormal, 2);
+      if (info.unsupportedMarks > 0) ctx.Write(Format("Transfer Syntax UID: %s", transferSyntax.c_str()), kLogWarning, 1);
+      if (info.deflated) {
+        if (!deflated && !lastAttempt) {
+          deflated = true;  // read the whole file, then inflate
+          continue;
+        }
+        deflated = true;
+        const InflateResult inflated = InflateDataset(ctx.fileBuffer, static_cast<size_t>(datasetOffset), &ctx.readSize);
+        if (inflated != InflateResult::kOk) {
+          ctx.Write(inflated == InflateResult::kTooLarge ? "Deflated data set too large" : "Deflated data set damaged",
+                    kLogWarning, 1);
+          ctx.Fail(SJ("未対応フォーマットのファイルです"), kLogWarning, 1);
+          ctx.FreeFileBuffer();
+          return false;
+        }
+        buf = ctx.fileBuffer.data();
+        readSize = static_cast<int64_t>(ctx.readSize);
+      }
     } else if (readSize >= 2 && buf[0] == 0x08 && buf[1] == 0x00) {
       transferSyntax = "1.2.840.10008.1.2";
       syntax = kImplicitLittle;

@@ -22,6 +22,37 @@ TransferSyntaxInfo ClassifyTransferSyntax(std::string_view stored) {
   if (uid == "1.2.840.10008.1.2") {
     info.syntax = 0;
     info.name = "Implicit VR Little Endian";
+  } else if (uid == kDeflatedExplicitLittle) {
+    info.syntax = 1;
+    info.name = "Deflated Explicit VR Little Endian";
+    info.unsupportedMarks = 0;
+    info.path = PixelPath::kNative;
+    info.deflated = true;
+    return info;
+  } else if (uid == "1.2.840.10008.1.2.4.57" || uid == "1.2.840.10008.1.2.4.70") {
+    info.syntax = 1;
+    info.name = "Explicit VR Little Endian(JPEG Lossless)";
+    info.unsupportedMarks = 0;
+    info.path = PixelPath::kJpegLossless;
+    return info;
+  } else if (uid == "1.2.840.10008.1.2.4.51") {
+    info.syntax = 1;
+    info.name = "Explicit VR Little Endian(JPEG Extended)";
+    info.unsupportedMarks = 0;
+    info.path = PixelPath::kJpegExtended;
+    return info;
+  } else if (uid == "1.2.840.10008.1.2.4.80" || uid == "1.2.840.10008.1.2.4.81") {
+    info.syntax = 1;
+    info.name = "Explicit VR Little Endian(JPEG-LS)";
+    info.unsupportedMarks = 0;
+    info.path = PixelPath::kJpegLs;
+    return info;
+  } else if (uid == "1.2.840.10008.1.2.4.90" || uid == "1.2.840.10008.1.2.4.91") {
+    info.syntax = 1;
+    info.name = "Explicit VR Little Endian(JPEG 2000)";
+    info.unsupportedMarks = 0;
+    info.path = PixelPath::kJpeg2000;
+    return info;
   } else if (startsWith("1.2.840.10008.1.2.1")) {
     info.syntax = 1;
     info.name = "Explicit VR Little Endian";

@@ -9,7 +9,7 @@
 namespace velmo {
 
 // How the pixel stage turns the pixel data element into frames.
-enum class PixelPath { kNative, kJpeg, kRle, kUnsupported };
+enum class PixelPath { kNative, kJpeg, kRle, kJpegLossless, kJpegExtended, kJpegLs, kJpeg2000, kHtj2k, kUnsupported };
 
 struct TransferSyntaxInfo {
   int16_t syntax = 0;            // SyntaxType of the data set
@@ -17,7 +17,10 @@ struct TransferSyntaxInfo {
                                  // loader names; nullptr for any other UID
   int unsupportedMarks = 0;      // how many of the two compressed-format tests fail (0..2)
   PixelPath path = PixelPath::kNative;
+  bool deflated = false;         // the data set after the meta group is deflate-compressed
 };
+
+inline constexpr const char* kDeflatedExplicitLittle = "1.2.840.10008.1.2.1.99";
 
 // Classifies a (0002,0010) value as stored (at most 64 bytes; trailing NUL padding
 // counts for the compressed-format tests, which look at characters 20 and 21 of the
@@ -26,6 +29,13 @@ struct TransferSyntaxInfo {
 //   implicit; "1.2.840.10008.1.2.1" explicit little endian; "1.2.840.10008.1.2.2"
 //   explicit big endian; "1.2.840.10008.1.2.4.50" JPEG baseline; "1.2.840.10008.1.2.5"
 //   RLE lossless (both explicit little endian).
+// - Compressed syntaxes Velmo decodes: JPEG lossless "1.2.840.10008.1.2.4.57" and
+//   "1.2.840.10008.1.2.4.70" (own decoder), JPEG extended ".51" (libjpeg-turbo for 8
+//   bits, own decoder for 12), JPEG-LS ".80", ".81" (CharLS), JPEG 2000
+//   ".90", ".91" and HTJ2K ".201", ".202", ".203" (OpenJPEG; signed HTJ2K through
+//   OpenJPH), deflated explicit little endian
+//   "1.2.840.10008.1.2.1.99" (inflated by the readers, then native). None of them is
+//   warned about.
 // - A stored value longer than 20 bytes whose character 20 is not "5", or longer than
 //   21 whose character 21 is not "0", is a compressed format other than JPEG baseline:
 //   explicit little endian, frames left black by the pixel stage.

@@ -164,7 +164,7 @@ TEST_F(ExtractFixture, PhotometricFlags) {
   struct Case { const char* value; int mono1, colour, samples; };
   const Case cases[] = {{"MONOCHROME1", 1, 0, 1},      {"MONOCHROME2", 0, 0, 1},     {"RGB", 0, 1, 3},
                         {"YBR_FULL", 0, 1, 3},         {"YBR_FULL_422", 0, 1, 3},    {"YBR_PARTIAL_422", 0, 0, 1},
-                        {"YBR_RCT", 0, 0, 1},          {"PALETTE COLOR", 0, 1, 3}};
+                        {"YBR_RCT", 0, 1, 3},          {"YBR_ICT", 0, 1, 3},         {"PALETTE COLOR", 0, 1, 3}};
   for (const Case& c : cases) {
     ImageShape shape;
     shape.photometric = c.value;

@@ -70,9 +70,9 @@ TEST(PixelBadInput, EncapsulatedDataWithoutItemsLoadsAsBlackFrames) {
 TEST(PixelBadInput, UnsupportedCompressionShowsBlackFramesWithTheWarning) {
   Image im;
   im.bitsAllocated = 16;
-  // JPEG-LS data far shorter than the native size: no size check, black frame.
+  // MPEG2 data far shorter than the native size: no size check, black frame.
   MemoryLoad load;
-  ASSERT_TRUE(load.Load(EncapsulatedFile(im, {Bytes{0xFF, 0xD8, 0xFF, 0xF7, 1, 2}}, "1.2.840.10008.1.2.4.80")))
+  ASSERT_TRUE(load.Load(EncapsulatedFile(im, {Bytes{0xFF, 0xD8, 0xFF, 0xF7, 1, 2}}, "1.2.840.10008.1.2.4.100")))
       << load.Failure();
   EXPECT_EQ(load.im().pixelData, Bytes(32, 0));
   EXPECT_TRUE(load.Shown("警告"));

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "dicom/read_dicom.h"
+#include "base/log.h"
 #include "base/numbers.h"
 #include "base/text.h"
 #include "support/dicom_writer.h"
@@ -104,24 +105,26 @@ TEST(ReadDicomFile, ProbeOverridesAMetaGroupThatClaimsImplicit) {
 
 TEST(ReadDicomFile, CompressedSyntaxWarnsOnceAndStillLoadsAsExplicit) {
   {
-    Loader l;  // 21st character '7', 22nd '0': the first test fails
-    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.70", Dataset(1))));
+    Loader l;  // 21st character '1', 22nd '0': the first test fails (MPEG2)
+    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.100", Dataset(1))));
     EXPECT_EQ(l.im().syntaxType, kExplicitLittle);
     ASSERT_EQ(l.notifier.entries.size(), 1u);
     EXPECT_EQ(l.notifier.entries[0].caption, SJ("警告"));
     EXPECT_EQ(l.notifier.entries[0].message, SJ("圧縮（JPEG）された未対応のフォーマットです"));
   }
   {
-    Loader l;  // 21st '5', 22nd '1': only the second test fails; still one box
-    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.51", Dataset(1))));
+    Loader l;  // 21st '5', 22nd '5': only the second test fails; still one box
+    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.55", Dataset(1))));
     EXPECT_EQ(l.notifier.entries.size(), 1u);
   }
   {
-    Loader l;  // 21st '8', 22nd '1': both tests fail, the box is shown once
-    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.81", Dataset(1))));
+    Loader l;  // 21st '9', 22nd '2': both tests fail, the box is shown once
+    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.92", Dataset(1))));
     EXPECT_EQ(l.notifier.entries.size(), 1u);
   }
-  for (const char* ok : {"1.2.840.10008.1.2.4.50", "1.2.840.10008.1.2.1", "1.2.840.10008.1.2.5"}) {
+  for (const char* ok : {"1.2.840.10008.1.2.4.50", "1.2.840.10008.1.2.1", "1.2.840.10008.1.2.5",
+                         "1.2.840.10008.1.2.4.57", "1.2.840.10008.1.2.4.70", "1.2.840.10008.1.2.4.80",
+                         "1.2.840.10008.1.2.4.81", "1.2.840.10008.1.2.4.90", "1.2.840.10008.1.2.4.91"}) {
     Loader l;
     ASSERT_TRUE(l.Load(MakeFile(ok, Dataset(1)))) << ok;
     EXPECT_TRUE(l.notifier.entries.empty()) << ok;
@@ -129,9 +132,28 @@ TEST(ReadDicomFile, CompressedSyntaxWarnsOnceAndStillLoadsAsExplicit) {
   }
   {
     Loader l;  // without fullRead the warning is logged but never shown
-    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.90", Dataset(1)), false));
+    ASSERT_TRUE(l.Load(MakeFile("1.2.840.10008.1.2.4.92", Dataset(1)), false));
     EXPECT_TRUE(l.notifier.entries.empty());
   }
+}
+
+// A compressed syntax still refused names its UID in the log; a decodable one does not
+// warn at all.
+TEST(ReadDicomFile, RefusedCompressionLogsItsTransferSyntax) {
+  test::TempDir dir;
+  test::MakeInstallation(dir.path(), "[詳細]\nLogLevel=1\n");
+  RotateLogs(dir.path() + "/");
+  Log log(dir.path() + "/");
+  for (const char* uid : {"1.2.840.10008.1.2.4.92", "1.2.840.10008.1.2.4.90"}) {
+    Loader l;
+    l.ctx.log = &log;
+    ASSERT_TRUE(l.Load(MakeFile(uid, Dataset(1))));
+    l.ctx.log = &Log::Null();
+  }
+  const std::vector<uint8_t> bytes = test::ReadBytes(LogFilePath(dir.path() + "/", 1));
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_NE(text.find("Transfer Syntax UID: 1.2.840.10008.1.2.4.92"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Transfer Syntax UID: 1.2.840.10008.1.2.4.90"), std::string::npos);
 }
 
 TEST(ReadDicomFile, DicomdirIsRejected) {
