@@ -41,4 +41,23 @@ inline void TagAt(const uint8_t* p, int32_t syntax, uint16_t& group, uint16_t& e
   }
 }
 
+// The frame decoders' shared harness: byte 0 and 1 pick the frame size (pictures
+// larger and smaller than the frame are both tried) and the output layout (1 to 3
+// bytes per pixel); the rest is the stream, in a buffer of exactly its size. The frame
+// has exactly its size too, so the sanitizer catches a write past either.
+template <class Decode>
+int FuzzFrameDecoder(const uint8_t* data, size_t size, Decode decode) {
+  if (size < 2) return 0;
+  const int rows = 1 + data[0] % 64;
+  const int columns = 1 + (data[0] / 64) * 17 + data[1] % 16;
+  const int bytesPerPixel = 1 + (data[1] / 16) % 3;
+  const size_t length = size - 2;
+  std::unique_ptr<uint8_t[]> stream(new uint8_t[length ? length : 1]);
+  if (length) std::memcpy(stream.get(), data + 2, length);
+  const size_t frameBytes = static_cast<size_t>(rows) * columns * bytesPerPixel;
+  std::unique_ptr<uint8_t[]> frame(new uint8_t[frameBytes]);
+  decode(stream.get(), length, frame.get(), rows, columns, bytesPerPixel);
+  return 0;
+}
+
 }  // namespace velmo::fuzz

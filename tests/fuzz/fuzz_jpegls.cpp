@@ -1,23 +1,13 @@
-// JPEG-LS decoding (CharLS) of arbitrary streams into a frame. Byte 0 and 1 pick the frame size (so
-// pictures larger and smaller than the frame are both tried) and the output layout; the
-// rest is the stream, in a buffer of exactly its size. The frame has exactly its size
-// so the sanitizer catches any write past it.
+// JPEG-LS decoding (CharLS) of arbitrary streams into a frame, through the shared frame-decoder harness.
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <memory>
 
 #include "dicom/jpegls_decode.h"
+#include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 2) return 0;
-  const int rows = 1 + data[0] % 64;
-  const int columns = 1 + (data[0] / 64) * 17 + data[1] % 16;
-  const int bytesPerPixel = 1 + (data[1] / 16) % 3;
-  const size_t length = size - 2;
-  std::unique_ptr<uint8_t[]> stream(new uint8_t[length ? length : 1]);
-  if (length) std::memcpy(stream.get(), data + 2, length);
-  const size_t frameBytes = static_cast<size_t>(rows) * columns * bytesPerPixel;
-  std::unique_ptr<uint8_t[]> frame(new uint8_t[frameBytes]);
-  velmo::DecodeJpegLs(stream.get(), length, frame.get(), rows, columns, bytesPerPixel);
-  return 0;
+  return velmo::fuzz::FuzzFrameDecoder(data, size, [](const uint8_t* stream, size_t length, uint8_t* frame, int rows,
+                                                      int columns, int bytesPerPixel) {
+    velmo::DecodeJpegLs(stream, length, frame, rows, columns, bytesPerPixel);
+  });
 }
