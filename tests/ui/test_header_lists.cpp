@@ -25,6 +25,7 @@
 #include "shell/ui/message_notifier.h"
 #include "support/dicom_writer.h"
 #include "support/test_util.h"
+#include "ui_install.h"
 
 using namespace velmo;
 using namespace velmo::ui;
@@ -37,29 +38,7 @@ class HeaderListsTest : public QObject {
 
   // A private installation: the staged Config (group folders included) and Master.
   void Install(const std::string& era = "西暦") {
-    const QString bin = QStringLiteral(VELMO_BIN_DIR);
-    for (const char* sub : {"Config", "Master", "Icon"}) {
-      const QString from = bin + "/" + sub, to = dir_.path() + "/home/" + sub;
-      QDir(to).removeRecursively();
-      QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
-      while (it.hasNext()) {
-        const QString path = it.next();
-        const QString target = to + "/" + QDir(from).relativeFilePath(path);
-        QDir().mkpath(QFileInfo(target).path());
-        QFile::copy(path, target);
-      }
-    }
-    QFile ini(QStringLiteral(VELMO_SOURCE_DIR) + "/data/Config/Velmo.ini.utf8");
-    QVERIFY(ini.open(QIODevice::ReadOnly));
-    std::string text = ini.readAll().toStdString();
-    auto set = [&text](const std::string& from, const std::string& to) {
-      const size_t at = text.find(from);
-      if (at != std::string::npos) text.replace(at, from.size(), to);
-    };
-    set("リスト=患者", "リスト=画像");
-    set("年号=西暦", "年号=" + era);
-    test::WriteText((dir_.path() + "/home/Config/Velmo.ini").toStdString(), SjisFromUtf8(text));
-    SetInstallFolder(dir_.path().toStdString() + "/home/");
+    QVERIFY(velmo::ui::testing::MakeUiInstallation(dir_.path() + "/home", {{"リスト=患者", "リスト=画像"}, {"年号=西暦", "年号=" + era}}));
   }
 
   std::unique_ptr<MainDialog> Open(const std::vector<std::string>& paths) {

@@ -24,6 +24,7 @@
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/message_notifier.h"
 #include "support/test_util.h"
+#include "ui_install.h"
 
 using namespace velmo;
 using namespace velmo::ui;
@@ -52,32 +53,9 @@ class MainWindowTest : public QObject {
   // A private installation: the staged Config and Icon folders, Velmo.ini edited by
   // `edit` (UTF-8 text in, converted to Shift-JIS).
   void Install(const std::function<void(std::string&)>& edit = {}) {
-    const QString bin = QStringLiteral(VELMO_BIN_DIR);
-    for (const char* sub : {"Config", "Icon"}) {
-      const QString to = dir_.path() + "/home/" + sub;
-      QDir(to).removeRecursively();
-      QDir().mkpath(to);
-      // Whole folders, overlay group folders included.
-      QDirIterator it(bin + "/" + sub, QDir::Files, QDirIterator::Subdirectories);
-      while (it.hasNext()) {
-        const QString path = it.next();
-        const QString target = to + "/" + QDir(bin + "/" + sub).relativeFilePath(path);
-        QDir().mkpath(QFileInfo(target).path());
-        QFile::copy(path, target);
-      }
-    }
-    QFile ini(QStringLiteral(VELMO_SOURCE_DIR) + "/data/Config/Velmo.ini.utf8");
-    QVERIFY(ini.open(QIODevice::ReadOnly));
-    std::string text = ini.readAll().toStdString();
-    auto set = [&text](const std::string& from, const std::string& to) {
-      const size_t at = text.find(from);
-      if (at != std::string::npos) text.replace(at, from.size(), to);
-    };
-    set("画像の表示方法=結合表示", "画像の表示方法=分離表示");
-    set("リスト=患者", "リスト=画像");
-    if (edit) edit(text);
-    test::WriteText((dir_.path() + "/home/Config/Velmo.ini").toStdString(), SjisFromUtf8(text));
-    SetInstallFolder(dir_.path().toStdString() + "/home/");
+    QVERIFY(velmo::ui::testing::MakeUiInstallation(dir_.path() + "/home",
+                                        {{"画像の表示方法=結合表示", "画像の表示方法=分離表示"}, {"リスト=患者", "リスト=画像"}},
+                                        edit));
   }
 
   // Opens the window on `paths` with a client area of `client` and waits for the

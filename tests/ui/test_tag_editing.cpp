@@ -32,6 +32,7 @@
 #include "shell/ui/main_dialog.h"
 #include "shell/ui/message_notifier.h"
 #include "support/test_util.h"
+#include "ui_install.h"
 
 using namespace velmo;
 using namespace velmo::ui;
@@ -44,25 +45,8 @@ class TagEditingTest : public QObject {
   QString study_;
 
   void Install() {
-    const QString bin = QStringLiteral(VELMO_BIN_DIR);
-    QDir(dir_.path() + "/home").removeRecursively();
-    for (const char* sub : {"Config", "Master", "Icon"}) {
-      const QString from = bin + "/" + sub, to = dir_.path() + "/home/" + sub;
-      QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
-      while (it.hasNext()) {
-        const QString path = it.next();
-        const QString target = to + "/" + QDir(from).relativeFilePath(path);
-        QDir().mkpath(QFileInfo(target).path());
-        QFile::copy(path, target);
-      }
-    }
-    QFile ini(QStringLiteral(VELMO_SOURCE_DIR) + "/data/Config/Velmo.ini.utf8");
-    QVERIFY(ini.open(QIODevice::ReadOnly));
-    std::string text = ini.readAll().toStdString();
-    const size_t at = text.find("リスト=患者");
-    if (at != std::string::npos) text.replace(at, std::string("リスト=患者").size(), "リスト=画像");
-    test::WriteText((dir_.path() + "/home/Config/Velmo.ini").toStdString(), SjisFromUtf8(text));
-    SetInstallFolder(dir_.path().toStdString() + "/home/");
+    QDir(dir_.path() + "/home").removeRecursively();  // no backups or logs of an earlier case
+    QVERIFY(velmo::ui::testing::MakeUiInstallation(dir_.path() + "/home", {{"リスト=患者", "リスト=画像"}}));
   }
 
   std::unique_ptr<MainDialog> Open(const QString& path) {
