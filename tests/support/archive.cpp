@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
 
 #include "support/dicom_writer.h"
@@ -15,25 +17,48 @@ namespace velmo::test {
 
 bool Archive::Installed() { return access("/usr/sbin/Orthanc", X_OK) == 0; }
 
+namespace {
+
+// True when nothing holds the TCP port on loopback (listening or connected).
+bool PortIsFree(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool free = bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  close(fd);
+  return free;
+}
+
+}  // namespace
+
 Archive::Archive(const std::string& extraConfig) {
   // A port taken by something else makes the server stop at once: try other ports.
-  for (int attempt = 0; attempt < 4 && !ok_; ++attempt) Start(extraConfig);
+  for (int attempt = 0; attempt < 8 && !ok_; ++attempt) Start(extraConfig);
 }
 
 void Archive::Start(const std::string& extraConfig) {
-  // Ports from the process id, so suites running side by side do not collide.
+  // Three ports (DICOM, HTTP, the C-MOVE destination) from the process id, so
+  // suites running side by side do not collide, all below the kernel's range of
+  // ephemeral ports (32768 and up), where any outgoing connection may hold one.
   static int instance = 0;
-  const int base = 42000 + (getpid() % 700) * 20 + (instance++ % 10) * 2;
+  const int base = 20000 + (getpid() % 400) * 30 + (instance++ % 10) * 3;
   dicomPort_ = static_cast<uint16_t>(base);
   httpPort_ = static_cast<uint16_t>(base + 1);
   error_.clear();
+  if (!PortIsFree(dicomPort_) || !PortIsFree(httpPort_) || !PortIsFree(movePort())) {
+    error_ = "ports " + std::to_string(base) + " to " + std::to_string(base + 2) + " are taken";
+    return;
+  }
   const std::string cfg = dir_.File("cfg.json");
   WriteText(cfg, "{\"Name\":\"test\",\"StorageDirectory\":\"" + dir_.File("db") + "\",\"IndexDirectory\":\"" +
                      dir_.File("db") + "\",\"DicomAet\":\"TESTPACS\",\"DicomPort\":" + std::to_string(dicomPort_) +
                      ",\"HttpPort\":" + std::to_string(httpPort_) +
                      ",\"RemoteAccessAllowed\":false,\"DicomCheckCalledAet\":true,\"DefaultEncoding\":\"Utf8\","
                      "\"DicomModalities\":{\"velmo\":[\"VELMO\",\"127.0.0.1\"," +
-                     std::to_string(dicomPort_ + 10000) + "]}" + extraConfig + "}");
+                     std::to_string(movePort()) + "]}" + extraConfig + "}");
   const std::string log = dir_.File("orthanc.log");
   pid_ = fork();
   if (pid_ == 0) {

@@ -30,7 +30,7 @@ class Archive {
   const std::string& error() const { return error_; }
   uint16_t dicomPort() const { return dicomPort_; }
   // The port the archive sends C-MOVE results to for the AE title VELMO.
-  uint16_t movePort() const { return static_cast<uint16_t>(dicomPort_ + 10000); }
+  uint16_t movePort() const { return static_cast<uint16_t>(dicomPort_ + 2); }
   // Stores the files with one storescu association. True on success.
   // extraArgs go to storescu before the host (for example its TLS options).
   bool Seed(const std::vector<std::string>& files, const std::string& extraArgs = "");
