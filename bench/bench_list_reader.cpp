@@ -158,6 +158,7 @@ const Folder& CtFolder() {
 // Reads every file of the folder with one reader, as one loading job does.
 void ReadFolder(benchmark::State& state, const velmo::Log& log) {
   const Folder& folder = CtFolder();
+  const velmo::LogBatch batch(log);  // as the loading job reads
   velmo::ListEntryReader reader(log);
   velmo::ListRecord record;
   for (const std::string& p : folder.files) reader.Read(p, record);  // warm the page cache

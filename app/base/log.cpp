@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -81,6 +83,103 @@ bool LockBriefly(int fd) {
   }
 }
 
+// "YYYY/MM/DD hh:mm:ss.mmm" of now. The part up to the second is formatted once per
+// second and thread: local time conversion is the dearest step of a line.
+void AppendTimestamp(std::string& line) {
+  thread_local time_t cachedSecond = -1;
+  thread_local char cached[24];
+  const int64_t totalMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::system_clock::now().time_since_epoch())
+                              .count();
+  const time_t secs = static_cast<time_t>(totalMs / 1000);
+  const int ms = std::max(0, static_cast<int>(totalMs % 1000));
+  if (secs != cachedSecond) {
+    struct tm local {};
+    localtime_r(&secs, &local);
+    std::snprintf(cached, sizeof cached, "%04d/%02d/%02d %02d:%02d:%02d.", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    cachedSecond = secs;
+  }
+  line += cached;
+  line += static_cast<char>('0' + ms / 100);
+  line += static_cast<char>('0' + ms / 10 % 10);
+  line += static_cast<char>('0' + ms % 10);
+}
+
+// Writes all of [data, data + size) to fd, retrying after signals and short writes.
+void WriteAll(int fd, const char* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = write(fd, data + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+// Lines held back by a batch (see LogBatch). A fixed array, never reallocated, and a
+// count of whole lines in it, so the fatal-signal handler below can write them out
+// without locks or allocation if the process dies before the batch is flushed.
+struct LogBuffer {
+  static constexpr size_t kSize = 16 * 1024;
+  char bytes[kSize];
+  std::atomic<size_t> used{0};
+  std::atomic<int> fd{-1};
+};
+
+namespace {
+
+// Batches that hold lines now, for the fatal-signal handler.
+constexpr int kBufferSlots = 32;
+std::atomic<LogBuffer*> gBuffers[kBufferSlots];
+struct sigaction gPrevious[NSIG];
+std::once_flag gHandlersOnce;
+
+void FlushOnFatalSignal(int sig, siginfo_t* info, void*) {
+  for (std::atomic<LogBuffer*>& slot : gBuffers) {
+    LogBuffer* b = slot.exchange(nullptr);
+    if (b == nullptr) continue;
+    const int fd = b->fd.load();
+    const size_t n = b->used.load();
+    if (fd >= 0 && n > 0 && n <= LogBuffer::kSize) WriteAll(fd, b->bytes, n);
+  }
+  // Hand the signal on as if we had not been here: a fault repeats when the
+  // instruction runs again; a signal that was sent is sent again.
+  sigaction(sig, &gPrevious[sig], nullptr);
+  if (info == nullptr || info->si_code <= 0) raise(sig);
+}
+
+void InstallFatalSignalFlush() {
+  std::call_once(gHandlersOnce, [] {
+    for (const int sig : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) {
+      struct sigaction action {};
+      action.sa_sigaction = FlushOnFatalSignal;
+      action.sa_flags = SA_SIGINFO;
+      sigemptyset(&action.sa_mask);
+      sigaction(sig, &action, &gPrevious[sig]);
+    }
+  });
+}
+
+bool Register(LogBuffer* b) {
+  for (std::atomic<LogBuffer*>& slot : gBuffers) {
+    LogBuffer* expected = nullptr;
+    if (slot.compare_exchange_strong(expected, b)) return true;
+  }
+  return false;
+}
+
+void Unregister(LogBuffer* b) {
+  for (std::atomic<LogBuffer*>& slot : gBuffers) {
+    LogBuffer* expected = b;
+    slot.compare_exchange_strong(expected, nullptr);
+  }
+}
+
 }  // namespace
 
 // One open descriptor of the log file, appended to line by line. Opened on the first
@@ -89,17 +188,42 @@ struct Log::Sink {
   std::mutex mutex;  // one line at a time from the threads sharing this descriptor
   int fd = -1;
   uint64_t rotation = 0;
+  std::string line;                    // reused for each line
+  int batches = 0;                     // open LogBatch scopes
+  std::unique_ptr<LogBuffer> buffer;   // lines held back while batches > 0
   ~Sink() {
+    if (buffer) {
+      Unregister(buffer.get());
+      Flush();
+    }
     if (fd >= 0) close(fd);
   }
   // The descriptor for `path`, reopened after a rotation; -1 when the file is not there.
   int Descriptor(const std::string& path) {
     const uint64_t now = gRotations.load();
     if (fd >= 0 && rotation == now) return fd;
+    if (buffer) {
+      Flush();  // held lines belong to the file they were written for
+      buffer->fd = -1;
+    }
     if (fd >= 0) close(fd);
     fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     rotation = now;
+    if (buffer) buffer->fd = fd;
     return fd;
+  }
+  // Appends whole lines as one write; other processes (and other Log objects) append
+  // through descriptors of their own, and the advisory lock keeps their lines whole.
+  void Append(const char* data, size_t size) {
+    if (fd < 0 || size == 0) return;
+    const bool locked = LockBriefly(fd);
+    WriteAll(fd, data, size);
+    if (locked) flock(fd, LOCK_UN);
+  }
+  void Flush() {
+    const size_t n = buffer->used.load();
+    Append(buffer->bytes, n);
+    buffer->used = 0;
   }
 };
 
@@ -124,42 +248,57 @@ const Log& Log::Null() {
 void Log::Write(std::string_view message, int kind, int level) const {
   if (disabled_ || level > level_) return;
 
-  const auto now = std::chrono::system_clock::now();
-  const time_t secs = std::chrono::system_clock::to_time_t(now);
-  const int ms = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
-  struct tm local {};
-  localtime_r(&secs, &local);
+  // The file is created only by the rotation at start-up; a deleted file stays deleted.
+  if (!sink_) return;
   const std::string* word = &SJ("正常");
   if (kind == kLogWarning) word = &SJ("警告");
   else if (kind == kLogError) word = &SJ("異常");
 
-  std::string line = Format("%04d/%02d/%02d %02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-                            local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, ms < 0 ? 0 : ms);
+  std::lock_guard<std::mutex> guard(sink_->mutex);
+  std::string& line = sink_->line;
+  line.clear();
+  AppendTimestamp(line);
   line += ',';
   line += *word;
   line += ',';
   line += message;
   line += "\r\n";
 
-  // The file is created only by the rotation at start-up; a deleted file stays deleted.
-  if (!sink_) return;
-  std::lock_guard<std::mutex> lock(sink_->mutex);
-  const int fd = sink_->Descriptor(path_);
-  if (fd < 0) return;
-  // Other processes (and other Log objects) append through descriptors of their own:
-  // the advisory lock keeps their lines whole.
-  const bool locked = LockBriefly(fd);
-  size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = write(fd, line.data() + done, line.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    done += static_cast<size_t>(n);
+  if (sink_->Descriptor(path_) < 0) return;
+  LogBuffer* b = sink_->batches > 0 ? sink_->buffer.get() : nullptr;
+  if (b == nullptr) {
+    sink_->Append(line.data(), line.size());
+    return;
   }
-  if (locked) flock(fd, LOCK_UN);
+  if (b->used.load() + line.size() > LogBuffer::kSize) sink_->Flush();
+  if (line.size() > LogBuffer::kSize) {
+    sink_->Append(line.data(), line.size());
+    return;
+  }
+  const size_t used = b->used.load();
+  std::memcpy(b->bytes + used, line.data(), line.size());
+  b->used = used + line.size();  // the line counts only once it is all there
+  // Warnings and errors go out at once, with what came before them.
+  if (kind != kLogNormal) sink_->Flush();
+}
+
+void Log::BeginBatch() const {
+  if (!sink_) return;
+  std::lock_guard<std::mutex> guard(sink_->mutex);
+  if (sink_->batches++ > 0) return;
+  if (!sink_->buffer) sink_->buffer = std::make_unique<LogBuffer>();
+  sink_->buffer->fd = sink_->fd;
+  InstallFatalSignalFlush();
+  // Without a free slot the lines are written one by one, as outside a batch.
+  if (!Register(sink_->buffer.get())) sink_->batches = 0;
+}
+
+void Log::EndBatch() const {
+  if (!sink_) return;
+  std::lock_guard<std::mutex> guard(sink_->mutex);
+  if (sink_->batches == 0 || --sink_->batches > 0) return;
+  Unregister(sink_->buffer.get());
+  sink_->Flush();
 }
 
 void RotateLogs(const std::string& installFolder) {

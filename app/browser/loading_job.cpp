@@ -70,6 +70,7 @@ void LoadingJob::Work(FileTable& table, const Log& log, FileSource* files, int m
                       std::atomic<int>& running, std::atomic<int>& done, const std::atomic<int>& keepGoing) {
   running = 1;
   {
+    LogBatch batch(log);  // two lines a file at level 1: written together, not one by one
     ListEntryReader reader(log, files);  // owns the job's 1 MiB scratch buffer
     ListRecord scratch;
     if (mode != kModeRange) {

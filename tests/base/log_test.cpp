@@ -1,11 +1,14 @@
 #include "base/log.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
@@ -178,16 +181,22 @@ TEST(Log, ConcurrentWritersLoseAndInterleaveNothing) {
   const std::string padding(300, 'x');  // long lines make interleaving likely if unprotected
   pid_t child = fork();
   ASSERT_GE(child, 0);
-  if (child == 0) {  // another process writing to the same file
-    Log log(folder);
-    for (int i = 0; i < kChildLines; ++i) log.Write(Format("p-%d-%s", i, padding), kLogNormal, 1);
+  if (child == 0) {  // another process writing to the same file, in batches of about 50 lines
+    {
+      Log log(folder);
+      const LogBatch batch(log);
+      for (int i = 0; i < kChildLines; ++i) log.Write(Format("p-%d-%s", i, padding), kLogNormal, 1);
+    }
     _exit(0);
   }
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       Log log(folder);
-      for (int i = 0; i < kLines; ++i) log.Write(Format("t%d-%d-%s", t, i, padding), kLogWarning, 2);
+      // Half the threads write through batches of their own, half line by line.
+      std::optional<LogBatch> batch;
+      if (t % 2 == 0) batch.emplace(log);
+      for (int i = 0; i < kLines; ++i) log.Write(Format("t%d-%d-%s", t, i, padding), t % 2 ? kLogWarning : kLogNormal, 2);
     });
   }
   for (auto& th : threads) th.join();
@@ -212,6 +221,55 @@ TEST(Log, ConcurrentWritersLoseAndInterleaveNothing) {
     messages.insert(text);
   }
   EXPECT_EQ(messages.size(), lines.size());
+}
+
+// A batch holds normal lines until it ends; a warning takes them out at once, in
+// order; a process that dies of a fatal signal inside a batch still leaves them all.
+TEST(Log, BatchedLinesComeOutInOrderAlsoWhenTheProcessDies) {
+  test::TempDir dir;
+  const std::string folder = Install(dir, "LogLevel=1\n");
+  const std::string path = LogFilePath(folder, 1);
+  {
+    Log log(folder);
+    const LogBatch batch(log);
+    log.Write("a", kLogNormal, 1);
+    log.Write("b", kLogNormal, 1);
+    EXPECT_EQ(ReadAll(path), "");
+    log.Write("c", kLogWarning, 1);
+    EXPECT_EQ(Lines(ReadAll(path)).size(), 3u);
+    log.Write("d", kLogNormal, 1);
+    {
+      const LogBatch inner(log);
+    }
+    EXPECT_EQ(Lines(ReadAll(path)).size(), 3u) << "an inner batch flushed the outer one";
+  }
+  std::vector<std::string> lines = Lines(ReadAll(path));
+  ASSERT_EQ(lines.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) EXPECT_EQ(lines[i].substr(29), std::string(1, static_cast<char>('a' + i)));
+
+  for (const int sig : {SIGSEGV, SIGABRT}) {
+    std::remove(path.c_str());
+    RotateLogs(folder);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      Log log(folder);
+      const LogBatch batch(log);
+      for (int i = 0; i < 3; ++i) log.Write(Format("line %d", i), kLogNormal, 1);
+      if (sig == SIGSEGV) {  // a real fault, on a page that may not be touched
+        void* page = mmap(nullptr, 4096, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        *static_cast<volatile int*>(page) = 1;
+      }
+      abort();
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    // Killed by the signal (or, under a sanitizer that reports the fault, exited with an error).
+    EXPECT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == sig : WEXITSTATUS(status) != 0) << sig;
+    lines = Lines(ReadAll(path));
+    ASSERT_EQ(lines.size(), 3u) << sig;
+    EXPECT_EQ(lines[2].substr(29), "line 2");
+  }
 }
 
 TEST(Log, NullWritesNothing) {
