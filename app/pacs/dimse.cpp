@@ -671,6 +671,21 @@ std::string KeyName(const Key& key) {
   return name;
 }
 
-std::unique_ptr<Transport> MakeDimseTransport(const Node& node) { return std::make_unique<DimseTransport>(node); }
-
 }  // namespace velmo::pacs
+
+// The entry points of the archive module (libvelmo_dimse.so), which programs load on
+// first use through dimse_loader.cpp, so that starting them never pays for loading
+// the network library.
+#define VELMO_MODULE_EXPORT extern "C" __attribute__((visibility("default")))
+VELMO_MODULE_EXPORT velmo::pacs::Transport* VelmoDimseMakeTransport(const velmo::pacs::Node& node) {
+  return new velmo::pacs::DimseTransport(node);
+}
+VELMO_MODULE_EXPORT bool VelmoDimseParseKey(std::string_view text, velmo::pacs::Key& out, std::string* why) {
+  return velmo::pacs::ParseKey(text, out, why);
+}
+VELMO_MODULE_EXPORT void VelmoDimseKeyName(const velmo::pacs::Key& key, std::string& name) {
+  name = velmo::pacs::KeyName(key);
+}
+VELMO_MODULE_EXPORT void VelmoDimseDefaultKeys(velmo::pacs::Level level, std::vector<velmo::pacs::Key>& keys) {
+  keys = velmo::pacs::DefaultKeys(level);
+}

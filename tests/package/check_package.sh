@@ -52,7 +52,7 @@ root=$tmp/root
 (cd "$root" && find . -type f -o -type l | sed 's|^\./|/|' | sort) >"$tmp/files"
 expected=(
   /usr/bin/velmo /usr/bin/velmo-cli
-  /usr/lib/velmo/velmo /usr/lib/velmo/velmo-cli /usr/lib/velmo/libSifton.so
+  /usr/lib/velmo/velmo /usr/lib/velmo/velmo-cli /usr/lib/velmo/libSifton.so /usr/lib/velmo/libvelmo_dimse.so
   /usr/share/velmo/Config/Velmo.ini /usr/share/velmo/Config/Preset.csv /usr/share/velmo/Config/a-LUT.csv
   /usr/share/velmo/Icon/Patient.bmp
   /usr/share/applications/velmo.desktop /usr/share/mime/packages/velmo.xml
@@ -97,6 +97,11 @@ xdg="$tmp/data with space"
 user="$xdg/velmo"
 launch "$tmp/home" "$xdg" velmo-cli info "$sample" >"$tmp/info1" 2>"$tmp/err1" || { cat "$tmp/err1"; fail "velmo-cli through the launcher"; }
 grep -q '^rows=' "$tmp/info1" || fail "velmo-cli info printed no record"
+# The archive module is loaded on first use, from beside the program: a query to a
+# closed port fails on the connection, not on loading.
+launch "$tmp/home" "$xdg" velmo-cli query --host 127.0.0.1 --port 1 --called NOBODY >"$tmp/q" 2>&1 &&
+  fail "a query to a closed port succeeded"
+grep -q libvelmo_dimse "$tmp/q" && { cat "$tmp/q"; fail "the packaged velmo-cli cannot load its archive module"; }
 diff -r -x .seeded-version -x Log "$root/usr/share/velmo" "$user" >"$tmp/diff" || { cat "$tmp/diff"; fail "first start did not copy the shipped files"; }
 [ "$(cat "$user/.seeded-version" 2>/dev/null)" = "$version" ] || fail "first start did not record the version"
 [ -w "$user/Config/Velmo.ini" ] || fail "the user's Velmo.ini is not writable"
