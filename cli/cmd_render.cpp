@@ -1,6 +1,5 @@
 // velmo-cli render FILE -o OUT [options]: one display conversion of a pane showing
 // FILE, written as the display bitmap itself (.bmp), JPEG quality 80 (.jpg) or PNG.
-#include <png.h>
 #include <turbojpeg.h>
 
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include "base/log.h"
 #include "base/numbers.h"
 #include "base/settings.h"
+#include "shell/png_file.h"
 
 namespace velmo::cli {
 
@@ -100,32 +100,8 @@ bool WriteJpeg(const std::string& path, const Picture& pic) {
 }
 
 bool WritePng(const std::string& path, const Picture& pic) {
-  FILE* fp = std::fopen(path.c_str(), "wb");
-  if (!fp) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(fp);
-    return false;
-  }
-  std::vector<png_bytep> rows(static_cast<size_t>(pic.height));
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    std::fclose(fp);
-    return false;
-  }
-  png_init_io(png, fp);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(pic.width), static_cast<png_uint_32>(pic.height), 8,
-               pic.channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 6);
-  const size_t stride = static_cast<size_t>(pic.width) * static_cast<size_t>(pic.channels);
-  for (size_t y = 0; y < rows.size(); ++y) rows[y] = const_cast<png_bytep>(pic.bytes.data() + y * stride);
-  png_set_rows(png, info, rows.data());
-  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return std::fclose(fp) == 0;
+  return WritePngFile(path, pic.bytes.data(), pic.width, pic.height, pic.channels,
+                      static_cast<size_t>(pic.width) * static_cast<size_t>(pic.channels), 6);
 }
 
 }  // namespace
