@@ -20,12 +20,17 @@ std::string FolderOf(const std::string& path) {
 }
 }  // namespace
 
+std::string ProgramFolder() {
+  char buf[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+  return n > 0 ? FolderOf(std::string(buf, static_cast<size_t>(n))) : std::string();
+}
+
 std::string ResolveInstallFolder(const char* argv0) {
   const char* home = std::getenv("VELMO_HOME");
   if (home && *home) return home;  // used as it stands, no separator added
-  char buf[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-  if (n > 0) return FolderOf(std::string(buf, static_cast<size_t>(n)));
+  std::string program = ProgramFolder();
+  if (!program.empty()) return program;
   if (argv0 && *argv0) {
     char resolved[PATH_MAX];
     if (realpath(argv0, resolved)) return FolderOf(resolved);

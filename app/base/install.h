@@ -6,6 +6,9 @@
 
 namespace velmo {
 
+// The running program's own folder with a trailing "/" (where the programs, their
+// helper programs and modules are installed), or "" when it cannot be read.
+std::string ProgramFolder();
 // Resolves the folder from the environment and argv0 (or /proc/self/exe).
 std::string ResolveInstallFolder(const char* argv0 = nullptr);
 // The folder in use for this run. Until SetInstallFolder is called it is resolved lazily.

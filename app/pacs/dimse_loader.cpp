@@ -4,11 +4,10 @@
 // it (about 5 ms of CPU and its dictionary read from disk), also for a command that
 // never talks to an archive.
 #include <dlfcn.h>
-#include <unistd.h>
 
-#include <climits>
 #include <mutex>
 
+#include "base/install.h"
 #include "base/text.h"
 #include "pacs/pacs.h"
 
@@ -25,15 +24,6 @@ struct Module {
 };
 
 constexpr const char* kModuleName = "libvelmo_dimse.so";
-
-// The folder of the running program, with a trailing '/'.
-std::string ProgramFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "";
-  std::string p(path, static_cast<size_t>(n));
-  return p.substr(0, p.rfind('/') + 1);
-}
 
 const Module& Load() {
   static Module module;
