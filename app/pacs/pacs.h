@@ -97,6 +97,7 @@ struct StoredFile {
 struct RetrieveResult {
   bool ok = false;
   bool cancelled = false;
+  bool viaMove = false;  // C-GET was refused and the objects came by C-MOVE instead
   std::string error;
   Progress last;
   std::vector<StoredFile> files;
@@ -122,7 +123,9 @@ class Transport {
   // Retrieves a study or a series with C-GET (or C-MOVE, see RetrieveRequest).
   virtual RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) = 0;
   // Asks a running Find/Retrieve to stop (any thread): a C-CANCEL is sent on its
-  // association. The transport stays cancelled: later calls fail at once.
+  // association, and when the request has not ended half a second later (an archive
+  // that ignores C-CANCEL, or one that went silent) its associations are aborted.
+  // The transport stays cancelled: later calls fail at once.
   virtual void Cancel() = 0;
 };
 

@@ -5,11 +5,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <regex>
 #include <set>
+#include <thread>
 
+#include "fake_archive.h"
 #include "support/archive.h"
 #include "base/log.h"
 #include "base/text.h"
@@ -436,4 +441,131 @@ TEST(PacsArchive, TlsNeedsTheRightCertificates) {
       EXPECT_FALSE(r.error.empty());
     }
   }
+}
+
+// An archive that ignores C-CANCEL (or has gone silent) is cut off half a second
+// after the cancel: the retrieve returns cancelled long before the 20 s message
+// timeout, with whole files only. With C-MOVE the receiver's association from the
+// archive is cut too.
+TEST(PacsFake, CancelEndsARetrieveTheArchiveIgnores) {
+  pacs::EnableNoDelay();
+  TempDir dir;
+  const std::vector<SeedImage> image = MakeSeries(dir.path(), kStudyB, kSeriesB1, 1, "Fake^One", "", "P7");
+  const uint16_t movePort = FreePortBlock();
+  ASSERT_NE(movePort, 0);
+  using Mode = FakeArchive::Mode;
+  const struct {
+    const char* name;
+    Mode mode;
+    bool move;
+  } cases[] = {
+      {"C-GET, silent", Mode::kSilent, false},
+      {"C-MOVE, silent", Mode::kSilent, true},
+      {"C-MOVE, receiver stalled after one object", Mode::kSendThenStall, true},
+  };
+  for (const auto& c : cases) {
+    FakeArchive fake(c.mode, {{"FAKEPACS", image[0].path}}, movePort);
+    ASSERT_TRUE(fake.ok()) << c.name;
+    pacs::Node node;
+    node.port = fake.port();
+    node.calledAe = "FAKEPACS";
+    node.timeoutSeconds = 20;
+    auto t = pacs::MakeDimseTransport(node);
+    const std::string dest = dir.File(std::string("out") + (c.move ? "m" : "g") + std::to_string(int(c.mode)));
+    pacs::RetrieveRequest rq{kStudyB, "", dest, c.move ? movePort : uint16_t(0)};
+    std::atomic<bool> stored{false};
+    pacs::RetrieveHooks hooks;
+    hooks.stored = [&](const pacs::StoredFile&) { stored = true; };
+    auto running = std::async(std::launch::async, [&] { return t->Retrieve(rq, hooks); });
+    // Cancel once the archive has the request (and, when it sends one, the object is in).
+    const bool waitsForObject = c.mode == Mode::kSendThenStall;
+    for (int i = 0; i < 500 && (fake.requests() == 0 || (waitsForObject && !stored)); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(fake.requests(), 1) << c.name;
+    const auto start = std::chrono::steady_clock::now();
+    t->Cancel();
+    ASSERT_EQ(running.wait_for(std::chrono::seconds(5)), std::future_status::ready) << c.name;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("[ figure ] %s: retrieve returned %.3f s after the cancel\n", c.name, seconds);
+    const pacs::RetrieveResult r = running.get();
+    EXPECT_FALSE(r.ok) << c.name;
+    EXPECT_TRUE(r.cancelled) << c.name << ": " << Utf8FromSjis(r.error);
+    EXPECT_TRUE(r.failedInstances.empty()) << c.name;
+    EXPECT_LT(seconds, 2.0) << c.name;
+    EXPECT_TRUE(FilesBelow(dest, ".part").empty()) << c.name;
+    EXPECT_EQ(FilesBelow(dest).size(), waitsForObject ? 1u : 0u) << c.name;
+    EXPECT_EQ(r.files.size(), waitsForObject ? 1u : 0u) << c.name;
+  }
+}
+
+// The C-MOVE receiver takes objects only from the archive's AE title and host.
+TEST(PacsFake, MoveReceiverTakesObjectsOnlyFromTheArchive) {
+  pacs::EnableNoDelay();
+  TempDir dir;
+  const std::vector<SeedImage> images = MakeSeries(dir.path(), kStudyB, kSeriesB1, 2, "Fake^Two", "", "P7");
+  const uint16_t movePort = FreePortBlock();
+  ASSERT_NE(movePort, 0);
+  // Another AE title on the archive's host is refused; the archive's own is taken.
+  FakeArchive fake(FakeArchive::Mode::kSendThenAnswer,
+                   {{"STRANGER", images[0].path}, {"FAKEPACS", images[1].path}}, movePort);
+  ASSERT_TRUE(fake.ok());
+  pacs::Node node;
+  node.port = fake.port();
+  node.calledAe = "FAKEPACS";
+  node.timeoutSeconds = 20;
+  const std::string dest = dir.File("moved");
+  const pacs::RetrieveResult r = pacs::MakeDimseTransport(node)->Retrieve({kStudyB, "", dest, movePort}, {});
+  EXPECT_TRUE(r.ok) << Utf8FromSjis(r.error);
+  EXPECT_EQ(fake.sent(), (std::vector<bool>{false, true}));
+  ASSERT_EQ(r.files.size(), 1u);
+  EXPECT_EQ(r.files[0].sopInstanceUid, images[1].sopUid);
+  EXPECT_EQ(FilesBelow(dest).size(), 1u);
+}
+
+TEST(PacsArchive, MoveReceiverRefusesTheArchiveFromAnotherHost) {
+  pacs::EnableNoDelay();
+  Seeded s;
+  START_ARCHIVE(s);
+  // The archive is reached at 127.0.0.2 but sends from 127.0.0.1: not the node's host.
+  pacs::Node node = s.Node();
+  node.host = "127.0.0.2";
+  const std::string dest = s.seeds.File("moved");
+  const pacs::RetrieveResult r = pacs::MakeDimseTransport(node)->Retrieve({kStudyA, "", dest, s.archive->movePort()}, {});
+  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(r.error.empty());
+  EXPECT_TRUE(r.files.empty());
+  EXPECT_TRUE(FilesBelow(dest).empty());
+  // From the node's own host the same move works.
+  node.host = "127.0.0.1";
+  const pacs::RetrieveResult again = pacs::MakeDimseTransport(node)->Retrieve({kStudyA, "", dest, s.archive->movePort()}, {});
+  EXPECT_TRUE(again.ok) << Utf8FromSjis(again.error);
+  EXPECT_EQ(FilesBelow(dest).size(), 5u);
+}
+
+// An archive that refuses C-GET to Velmo: with a receiver port configured the
+// retrieve switches to C-MOVE by itself; without one it reports the refusal.
+TEST(PacsArchive, RefusedGetSwitchesToMoveWhenAReceiverIsConfigured) {
+  pacs::EnableNoDelay();
+  Seeded s;
+  if (!Archive::Installed()) GTEST_SKIP() << "the archive server (Debian package orthanc) is not installed";
+  s.archive = std::make_unique<Archive>("", ",\"AllowGet\":false");
+  ASSERT_TRUE(s.archive->ok()) << s.archive->error();
+  const std::vector<SeedImage> images = MakeSeries(s.seeds.path(), kStudyA, kSeriesA1, 3, "Get^Refused", "", "P5");
+  std::vector<std::string> files;
+  for (const SeedImage& im : images) files.push_back(im.path);
+  ASSERT_TRUE(s.archive->Seed(files)) << s.archive->error();
+
+  const std::string plain = s.seeds.File("plain");
+  const pacs::RetrieveResult refused = pacs::MakeDimseTransport(s.Node())->Retrieve({kStudyA, "", plain}, {});
+  EXPECT_FALSE(refused.ok);
+  EXPECT_FALSE(refused.error.empty());
+  EXPECT_TRUE(FilesBelow(plain).empty());
+
+  pacs::RetrieveRequest rq{kStudyA, "", s.seeds.File("fallback")};
+  rq.moveFallbackPort = s.archive->movePort();
+  const pacs::RetrieveResult moved = pacs::MakeDimseTransport(s.Node())->Retrieve(rq, {});
+  EXPECT_TRUE(moved.ok) << Utf8FromSjis(moved.error);
+  EXPECT_TRUE(moved.viaMove);
+  EXPECT_EQ(moved.files.size(), 3u);
+  EXPECT_EQ(FilesBelow(rq.destination, ".dcm").size(), 3u);
 }

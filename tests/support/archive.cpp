@@ -32,19 +32,34 @@ bool PortIsFree(uint16_t port) {
   return free;
 }
 
-}  // namespace
-
-Archive::Archive(const std::string& extraConfig) {
-  // A port taken by something else makes the server stop at once: try other ports.
-  for (int attempt = 0; attempt < 8 && !ok_; ++attempt) Start(extraConfig);
+// The next block of three ports of this process: from the process id, so suites
+// running side by side do not collide, all below the kernel's range of ephemeral
+// ports (32768 and up), where any outgoing connection may hold one.
+int NextPortBlock() {
+  static int instance = 0;
+  return 20000 + (getpid() % 400) * 30 + (instance++ % 10) * 3;
 }
 
-void Archive::Start(const std::string& extraConfig) {
-  // Three ports (DICOM, HTTP, the C-MOVE destination) from the process id, so
-  // suites running side by side do not collide, all below the kernel's range of
-  // ephemeral ports (32768 and up), where any outgoing connection may hold one.
-  static int instance = 0;
-  const int base = 20000 + (getpid() % 400) * 30 + (instance++ % 10) * 3;
+}  // namespace
+
+uint16_t FreePortBlock() {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const int base = NextPortBlock();
+    if (PortIsFree(static_cast<uint16_t>(base)) && PortIsFree(static_cast<uint16_t>(base + 1)) &&
+        PortIsFree(static_cast<uint16_t>(base + 2)))
+      return static_cast<uint16_t>(base);
+  }
+  return 0;
+}
+
+Archive::Archive(const std::string& extraConfig, const std::string& modalityConfig) {
+  // A port taken by something else makes the server stop at once: try other ports.
+  for (int attempt = 0; attempt < 8 && !ok_; ++attempt) Start(extraConfig, modalityConfig);
+}
+
+void Archive::Start(const std::string& extraConfig, const std::string& modalityConfig) {
+  // Three ports: DICOM, HTTP, the C-MOVE destination.
+  const int base = NextPortBlock();
   dicomPort_ = static_cast<uint16_t>(base);
   httpPort_ = static_cast<uint16_t>(base + 1);
   error_.clear();
@@ -57,8 +72,8 @@ void Archive::Start(const std::string& extraConfig) {
                      dir_.File("db") + "\",\"DicomAet\":\"TESTPACS\",\"DicomPort\":" + std::to_string(dicomPort_) +
                      ",\"HttpPort\":" + std::to_string(httpPort_) +
                      ",\"RemoteAccessAllowed\":false,\"DicomCheckCalledAet\":true,\"DefaultEncoding\":\"Utf8\","
-                     "\"DicomModalities\":{\"velmo\":[\"VELMO\",\"127.0.0.1\"," +
-                     std::to_string(movePort()) + "]}" + extraConfig + "}");
+                     "\"DicomModalities\":{\"velmo\":{\"AET\":\"VELMO\",\"Host\":\"127.0.0.1\",\"Port\":" +
+                     std::to_string(movePort()) + modalityConfig + "}}" + extraConfig + "}");
   const std::string log = dir_.File("orthanc.log");
   pid_ = fork();
   if (pid_ == 0) {
