@@ -5,6 +5,10 @@
 #   velmo-cli retrieve --move (C-MOVE to its own receiver)
 #   TCP_NODELAY=1 getscu +B (bit-preserving, same archive, same study)
 #   getscu +B with the environment's default (Nagle's algorithm on), once, for scale
+# then, from the test programs when they are built (each starts its own archive):
+#   the PACS window retrieving a study of IMAGES 512 x 512 images: time from "取得"
+#   to the first retrieved image painted in the left pane, and to all in the lists;
+#   cancel: the archive answering C-CANCEL, and a stand-in archive ignoring it.
 #
 #   bench/compare_pacs.sh [BUILD_DIR] [IMAGES]
 # BUILD_DIR defaults to ./build, IMAGES to 500 (512 x 512 16-bit CT). The archive runs
@@ -99,3 +103,14 @@ awk -v v="$v" -v m="$m" -v g="$g" -v n="$n" 'BEGIN {
   printf "velmo C-GET / getscu (TCP_NODELAY=1): %.2f\n", v / g
   printf "velmo C-MOVE / velmo C-GET:           %.2f\n", m / v
   printf "velmo C-GET / getscu (default):       %.3f\n", v / n }'
+
+# First image and cancel, measured by the test programs (figures, not assertions).
+ui=$build/bin/test_pacs_window
+core=$build/bin/test_pacs
+if [ -x "$ui" ]; then
+  VELMO_PACS_UI_IMAGES=$images VELMO_PACS_UI_SIZE=512 QT_QPA_PLATFORM=offscreen "$ui" 2>&1 |
+    sed -n 's/^\[ figure \] /PACS window: /p'
+fi
+if [ -x "$core" ]; then
+  "$core" --gtest_filter='PacsArchive.KilledArchive*:PacsFake.Cancel*' 2>&1 | sed -n 's/^\[ figure \] /cancel: /p'
+fi

@@ -476,10 +476,23 @@ class Scu final : public Base {
       sink->Failed(part, cancel && cancel->load() ? "" : sop);
       return c;
     }
-    if (!sink->Finish(part, sop)) return EC_IllegalCall;
+    // An object that arrived but could not be filed (listed as failed by the sink) is
+    // answered with a failure status, and the retrieve goes on with the others: an
+    // error here would end the whole session.
+    if (!sink->Finish(part, sop)) filingFailed_ = true;
     if (cancel && cancel->load()) SendCancelOnce();
     return EC_Normal;
   }
+
+  OFCondition sendSTOREResponse(T_ASC_PresentationContextID presID, Uint16 status,
+                                const T_DIMSE_C_StoreRQ& request) override {
+    if (filingFailed_ && status == STATUS_Success) status = STATUS_STORE_Refused_OutOfResources;
+    filingFailed_ = false;
+    return Base::sendSTOREResponse(presID, status, request);
+  }
+
+ private:
+  bool filingFailed_ = false;
 };
 
 class DimseTransport final : public Transport {
@@ -735,7 +748,7 @@ class DimseTransport final : public Transport {
     // receiver port configured, ask for a C-MOVE to it instead.
     const Uint16 finalStatus = scu.lastStatus;
     const bool refusedBeforeAnything =
-        r.files.empty() && !scu.cancelSent && r.last.completed == 0 &&
+        r.files.empty() && r.failedInstances.empty() && !scu.cancelSent && r.last.completed == 0 &&
         (c == DUL_PEERABORTEDASSOCIATION ||
          (c.good() && ((finalStatus & 0xF000) == 0xA000 || (finalStatus & 0xF000) == 0xC000)));
     if (!move && request.moveFallbackPort != 0 && refusedBeforeAnything) {

@@ -318,12 +318,16 @@ TEST(PacsArchive, KilledArchiveAndCancelLeaveAUsablePartialStudy) {
     const std::string dest = s.seeds.File(kill ? "killed" : "cancelled");
     pacs::RetrieveHooks hooks;
     int stored = 0;
+    std::chrono::steady_clock::time_point cancelledAt;
     hooks.stored = [&](const pacs::StoredFile&) {
       if (++stored != 3) return;
+      cancelledAt = std::chrono::steady_clock::now();
       if (kill) s.archive->Kill();
       else t->Cancel();
     };
     const pacs::RetrieveResult r = t->Retrieve({kStudyB, "", dest}, hooks);
+    std::printf("[ figure ] %s after the third object: retrieve returned %.3f s later\n",
+                kill ? "archive killed" : "cancel", std::chrono::duration<double>(std::chrono::steady_clock::now() - cancelledAt).count());
     EXPECT_FALSE(r.ok) << (kill ? "killed" : "cancelled");
     if (!kill) {
       EXPECT_TRUE(r.cancelled) << Utf8FromSjis(r.error);

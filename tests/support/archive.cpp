@@ -130,7 +130,7 @@ bool Archive::Seed(const std::vector<std::string>& files, const std::string& ext
 
 std::vector<SeedImage> MakeSeries(const std::string& folder, const std::string& studyUid,
                                   const std::string& seriesUid, int count, const std::string& patientName,
-                                  const std::string& charset, const std::string& patientId) {
+                                  const std::string& charset, const std::string& patientId, int size) {
   std::vector<SeedImage> out;
   for (int i = 1; i <= count; ++i) {
     SeedImage s;
@@ -153,13 +153,13 @@ std::vector<SeedImage> MakeSeries(const std::string& folder, const std::string& 
         .Text(0x0020, 0x0013, "IS", std::to_string(i))
         .U16(0x0028, 0x0002, 1)
         .Text(0x0028, 0x0004, "CS", "MONOCHROME2")
-        .U16(0x0028, 0x0010, 16)
-        .U16(0x0028, 0x0011, 16)
+        .U16(0x0028, 0x0010, static_cast<uint16_t>(size))
+        .U16(0x0028, 0x0011, static_cast<uint16_t>(size))
         .U16(0x0028, 0x0100, 16)
         .U16(0x0028, 0x0101, 12)
         .U16(0x0028, 0x0102, 11)
         .U16(0x0028, 0x0103, 0);
-    Bytes px(16 * 16 * 2);
+    Bytes px(static_cast<size_t>(size) * size * 2);
     for (size_t k = 0; k < px.size(); ++k) px[k] = static_cast<uint8_t>((k * 7 + i) & 0x0F);
     w.PixelData(px);
     s.path = folder + "/" + s.sopUid + ".dcm";

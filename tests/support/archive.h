@@ -54,10 +54,11 @@ class Archive {
 // take theirs the same way). 0 when none could be found.
 uint16_t FreePortBlock();
 
-// Writes `count` small 16x16 CT images of one series into `folder` and returns
-// them. Patient name and its Specific Character Set are written as given (raw bytes).
+// Writes `count` CT images of one series, `size` x `size` pixels (small by default),
+// into `folder` and returns them. Patient name and its Specific Character Set are
+// written as given (raw bytes).
 std::vector<SeedImage> MakeSeries(const std::string& folder, const std::string& studyUid,
                                   const std::string& seriesUid, int count, const std::string& patientName,
-                                  const std::string& charset, const std::string& patientId);
+                                  const std::string& charset, const std::string& patientId, int size = 16);
 
 }  // namespace velmo::test

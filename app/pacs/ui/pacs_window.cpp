@@ -1,6 +1,7 @@
 #include "pacs/ui/pacs_window.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -14,7 +15,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <map>
 #include <mutex>
 
 #include "base/text.h"
@@ -46,7 +46,8 @@ struct PacsWindow::Shared {
   std::unique_ptr<pacs::Transport> transport;  // the running one, for Cancel
   std::vector<pacs::Answer> studies;
   std::vector<std::pair<std::string, pacs::Answer>> series;  // study UID, answer
-  std::vector<std::vector<std::string>> readySeries;
+  std::vector<std::string> arrived;  // files on disk, in arrival order
+  bool seriesEnded = false;          // a series ended since the last tick
   std::vector<pacs::RetrieveRequest> failed;  // one per object: study, series, SOP instance
   pacs::Progress progress;
   int stored = 0;
@@ -294,6 +295,7 @@ void PacsWindow::StartRetrieve(std::vector<pacs::RetrieveRequest> requests) {
   for (pacs::RetrieveRequest& rq : requests) rq.moveFallbackPort = s.movePort;
   failures_->clear();
   status_->setText(U("取得中..."));
+  handedFirst_ = false;
   shared_ = std::make_shared<Shared>();
   auto sh = shared_;
   {
@@ -304,20 +306,19 @@ void PacsWindow::StartRetrieve(std::vector<pacs::RetrieveRequest> requests) {
     std::string error;
     int total = 0;
     for (const pacs::RetrieveRequest& rq : requests) {
-      std::map<std::string, std::vector<std::string>> bySeries;
       pacs::RetrieveHooks hooks;
       hooks.stored = [&](const pacs::StoredFile& f) {
-        bySeries[f.seriesUid].push_back(f.path);
         std::lock_guard<std::mutex> l(sh->m);
+        sh->arrived.push_back(f.path);
         ++sh->stored;
       };
       hooks.progress = [&](const pacs::Progress& p) {
         std::lock_guard<std::mutex> l(sh->m);
         sh->progress = p;
       };
-      hooks.seriesDone = [&](const std::string&, const std::string& series) {
+      hooks.seriesDone = [&](const std::string&, const std::string&) {
         std::lock_guard<std::mutex> l(sh->m);
-        sh->readySeries.push_back(bySeries[series]);
+        sh->seriesEnded = true;
       };
       pacs::RetrieveResult r = sh->transport->Retrieve(rq, hooks);
       total += static_cast<int>(r.files.size());
@@ -350,10 +351,34 @@ void PacsWindow::Stop() {
   if (shared_->transport && !shared_->done) shared_->transport->Cancel();
 }
 
+void PacsWindow::HandOver(bool now) {
+  if (toHandOver_.empty() || !filesReady) return;
+  const qint64 t = QDateTime::currentMSecsSinceEpoch();
+  if (handedFirst_ && !now && t - lastHandOver_ < kHandOverMs) return;
+  if (!handedFirst_) {
+    // The first file alone: the lists take one file at once, and it can be shown.
+    if (!filesReady({toHandOver_.front()}, true)) return;
+    toHandOver_.erase(toHandOver_.begin());
+    handedFirst_ = true;
+    lastHandOver_ = t;
+    if (!now || toHandOver_.empty()) return;
+  }
+  if (!filesReady(toHandOver_, false)) return;
+  toHandOver_.clear();
+  lastHandOver_ = t;
+}
+
 void PacsWindow::Poll() {
+  if (!worker_.joinable()) {
+    // The retrieve is over; files the lists could not take yet are offered again.
+    HandOver(true);
+    if (toHandOver_.empty()) timer_->stop();
+    return;
+  }
   std::vector<pacs::Answer> studies;
   std::vector<std::pair<std::string, pacs::Answer>> series;
-  std::vector<std::vector<std::string>> ready;
+  std::vector<std::string> arrived;
+  bool seriesEnded = false;
   std::vector<pacs::RetrieveRequest> failed;
   pacs::Progress p;
   int stored = 0;
@@ -362,7 +387,9 @@ void PacsWindow::Poll() {
     std::lock_guard<std::mutex> l(shared_->m);
     studies.swap(shared_->studies);
     series.swap(shared_->series);
-    ready.swap(shared_->readySeries);
+    arrived.swap(shared_->arrived);
+    seriesEnded = shared_->seriesEnded;
+    shared_->seriesEnded = false;
     failed.swap(shared_->failed);
     p = shared_->progress;
     stored = shared_->stored;
@@ -402,13 +429,13 @@ void PacsWindow::Poll() {
     progress_->setValue(p.completed + p.failed);
   }
   if (stored > 0 && !done) status_->setText(U("取得中... %1 件").arg(stored));
-  for (const auto& paths : ready)
-    if (!paths.empty() && seriesReady) seriesReady(paths);
+  toHandOver_.insert(toHandOver_.end(), arrived.begin(), arrived.end());
+  HandOver(seriesEnded || done);
   if (done) Finish();
 }
 
 void PacsWindow::Finish() {
-  timer_->stop();
+  if (toHandOver_.empty()) timer_->stop();
   if (worker_.joinable()) worker_.join();
   std::string error, summary;
   {

@@ -2,8 +2,9 @@
 // The "PACS" window: the archive node, the query fields, the answers as a study ->
 // series tree, and "検索" / "取得" / "中止" with progress and the failed objects.
 // Searches and retrieves run on a worker thread; a timer moves what it found into
-// the window, so the window never blocks. Each series that is complete on disk is
-// handed on through seriesReady, so the lists grow while the retrieve runs.
+// the window, so the window never blocks. Retrieved files are handed on through
+// filesReady while the retrieve runs: the first as soon as it is on disk, so it can
+// be shown at once, then the rest in batches, so the lists grow as they arrive.
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -31,8 +32,12 @@ class PacsWindow : public QWidget {
   explicit PacsWindow(QWidget* parent = nullptr);
   ~PacsWindow() override;
 
-  // A series complete on disk: its files, in arrival order.
-  std::function<void(const std::vector<std::string>& paths)> seriesReady;
+  // Files complete on disk, in arrival order, each handed on once: the first of a
+  // retrieve alone (`first` true) as soon as it is there, then the others every
+  // kHandOverMs and whenever a series or the retrieve ends. Returning false means
+  // they cannot be taken now: they are offered again on the next tick.
+  std::function<bool(const std::vector<std::string>& paths, bool first)> filesReady;
+  static constexpr int kHandOverMs = 250;
 
   // Test seams.
   bool busy() const { return worker_.joinable(); }
@@ -49,6 +54,7 @@ class PacsWindow : public QWidget {
   struct Shared;
   void StartRetrieve(std::vector<pacs::RetrieveRequest> requests);
   void Poll();
+  void HandOver(bool now);
   void Finish();
   pacs::Settings FromFields();
   void SaveFields();
@@ -63,6 +69,9 @@ class PacsWindow : public QWidget {
   QTimer* timer_;
   std::shared_ptr<Shared> shared_;
   std::thread worker_;
+  std::vector<std::string> toHandOver_;  // arrived, not yet taken by filesReady
+  bool handedFirst_ = false;             // the first file of this retrieve was taken
+  qint64 lastHandOver_ = 0;              // msecs since the epoch
 };
 
 }  // namespace velmo::ui
