@@ -16,10 +16,12 @@
 
 #include "fake_archive.h"
 #include "support/archive.h"
+#include "base/ini.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "browser/list_reader.h"
 #include "pacs/pacs.h"
+#include "pacs/pacs_settings.h"
 
 namespace fs = std::filesystem;
 using namespace velmo;
@@ -572,4 +574,61 @@ TEST(PacsArchive, RefusedGetSwitchesToMoveWhenAReceiverIsConfigured) {
   EXPECT_TRUE(moved.viaMove);
   EXPECT_EQ(moved.files.size(), 3u);
   EXPECT_EQ(FilesBelow(rq.destination, ".dcm").size(), 3u);
+}
+
+// Velmo.ini section "PACS": a file written with a single node reads as that node;
+// a list of nodes is written and read back, the first node keeping the plain key
+// names, and the keys of a node removed since are emptied.
+TEST(PacsSettings, NodesRoundTripAndOldSingleNodeKeysStillRead) {
+  TempDir dir;
+  MakeInstallation(dir.path(),
+                   "[PACS]\nAETitle=MYVIEW\nCalledAE=MAINPACS\nHost=10.0.0.5\nPort=11112\nTLS=1\nCAFile=/etc/ca.pem\n"
+                   "MovePort=11113\nTimeout=7\n");
+  pacs::Settings s = pacs::LoadSettings();
+  ASSERT_EQ(s.nodes.size(), 1u);
+  EXPECT_EQ(s.current, 0u);
+  EXPECT_EQ(s.node().calledAe, "MAINPACS");
+  EXPECT_EQ(s.node().host, "10.0.0.5");
+  EXPECT_EQ(s.node().port, 11112);
+  EXPECT_EQ(s.node().callingAe, "MYVIEW");
+  EXPECT_EQ(s.node().timeoutSeconds, 7u);
+  EXPECT_TRUE(s.node().tls);
+  EXPECT_EQ(s.node().caFile, "/etc/ca.pem");
+  EXPECT_EQ(s.movePort, 11113);
+
+  pacs::Node second, third;
+  second.calledAe = "SECOND";
+  second.host = "10.0.0.6";
+  second.port = 104;
+  third.calledAe = "THIRD";
+  third.certFile = "/home/証明書/client.pem";
+  third.keyFile = "/home/client.key";
+  third.callingAe = "OTHERAE";  // our AE title is one for all: the current node's is kept
+  s.nodes.push_back(second);
+  s.nodes.push_back(third);
+  s.current = 2;
+  ASSERT_TRUE(pacs::SaveSettings(s));
+  pacs::Settings back = pacs::LoadSettings();
+  ASSERT_EQ(back.nodes.size(), 3u);
+  EXPECT_EQ(back.current, 2u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(back.nodes[i].calledAe, s.nodes[i].calledAe) << i;
+    EXPECT_EQ(back.nodes[i].host, s.nodes[i].host) << i;
+    EXPECT_EQ(back.nodes[i].port, s.nodes[i].port) << i;
+    EXPECT_EQ(back.nodes[i].tls, s.nodes[i].tls) << i;
+    EXPECT_EQ(back.nodes[i].caFile, s.nodes[i].caFile) << i;
+    EXPECT_EQ(back.nodes[i].certFile, s.nodes[i].certFile) << i;
+    EXPECT_EQ(back.nodes[i].keyFile, s.nodes[i].keyFile) << i;
+    EXPECT_EQ(back.nodes[i].callingAe, "OTHERAE") << i;
+  }
+  EXPECT_EQ(back.movePort, 11113);
+  EXPECT_EQ(ProfileString("PACS", "CalledAE"), "MAINPACS");
+  EXPECT_EQ(ProfileString("PACS", "CalledAE3"), "THIRD");
+
+  back.nodes.pop_back();
+  ASSERT_TRUE(pacs::SaveSettings(back));
+  const pacs::Settings fewer = pacs::LoadSettings();
+  EXPECT_EQ(fewer.nodes.size(), 2u);
+  EXPECT_EQ(fewer.current, 1u);  // the chosen node went: the last one left
+  EXPECT_EQ(ProfileString("PACS", "CalledAE3"), "");
 }

@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QListWidget>
 #include <QTreeWidget>
@@ -12,6 +14,7 @@
 #include <filesystem>
 
 #include "pacs/pacs.h"
+#include "pacs/pacs_settings.h"
 #include "pacs/ui/pacs_window.h"
 #include "shell/ui/message_notifier.h"
 #include "support/archive.h"
@@ -167,6 +170,52 @@ class PacsWindowTest : public QObject {
     for (const auto& e : std::filesystem::recursive_directory_iterator(dest))
       if (e.is_regular_file()) ++onDisk;
     QCOMPARE(onDisk, size_t(3));
+  }
+
+  // Several archive nodes: added, chosen and removed in the window, each keeping its
+  // own address and TLS files, all kept in Velmo.ini with the receiver port.
+  void keepsSeveralArchiveNodes() {
+    Installation inst;
+    if (!inst.error.isEmpty()) QSKIP(qPrintable(inst.error));
+    PacsWindow w;
+    auto field = [&](const char* id) { return w.findChild<QLineEdit*>(id); };
+    auto* nodes = w.findChild<QComboBox*>("pacsNodes");
+    QVERIFY(nodes);
+    field("pacsCalledAe")->setText("FIRST");
+    field("pacsHost")->setText("10.0.0.1");
+    field("pacsPort")->setText("4242");
+    QTest::mouseClick(w.findChild<QPushButton*>("pacsNodeAdd"), Qt::LeftButton);
+    QCOMPARE(nodes->count(), 2);
+    QCOMPARE(nodes->currentIndex(), 1);
+    QCOMPARE(field("pacsCalledAe")->text(), QString());
+    QTest::keyClicks(field("pacsCalledAe"), "SECOND");
+    QCOMPARE(nodes->itemText(1).left(6), QString("SECOND"));
+    field("pacsHost")->setText("10.0.0.2");
+    w.findChild<QCheckBox*>("pacsTls")->setChecked(true);
+    field("pacsCaFile")->setText("/etc/velmo/ca.pem");
+    field("pacsMovePort")->setText("11113");
+    nodes->setCurrentIndex(0);  // choosing a node saves the list
+    QCOMPARE(field("pacsCalledAe")->text(), QString("FIRST"));
+    QCOMPARE(field("pacsPort")->text(), QString("4242"));
+    QVERIFY(!w.findChild<QCheckBox*>("pacsTls")->isChecked());
+    pacs::Settings saved = pacs::LoadSettings();
+    QCOMPARE(saved.nodes.size(), size_t(2));
+    QCOMPARE(saved.current, size_t(0));
+    QCOMPARE(saved.nodes[1].calledAe, std::string("SECOND"));
+    QCOMPARE(saved.nodes[1].host, std::string("10.0.0.2"));
+    QVERIFY(saved.nodes[1].tls);
+    QCOMPARE(saved.nodes[1].caFile, std::string("/etc/velmo/ca.pem"));
+    QCOMPARE(saved.movePort, uint16_t(11113));
+
+    nodes->setCurrentIndex(1);
+    QCOMPARE(field("pacsCaFile")->text(), QString("/etc/velmo/ca.pem"));
+    QTest::mouseClick(w.findChild<QPushButton*>("pacsNodeRemove"), Qt::LeftButton);
+    QCOMPARE(nodes->count(), 1);
+    QCOMPARE(field("pacsCalledAe")->text(), QString("FIRST"));
+    QVERIFY(!w.findChild<QPushButton*>("pacsNodeRemove")->isEnabled());
+    saved = pacs::LoadSettings();
+    QCOMPARE(saved.nodes.size(), size_t(1));
+    QCOMPARE(saved.node().calledAe, std::string("FIRST"));
   }
 };
 

@@ -1,5 +1,6 @@
 #pragma once
-// The "PACS" window: the archive node, the query fields, the answers as a study ->
+// The "PACS" window: the archive nodes (a list to add to, remove from and choose
+// from, each with its address, AE title and DICOM TLS files), the query fields, the answers as a study ->
 // series tree, and "検索" / "取得" / "中止" with progress and the failed objects.
 // Searches and retrieves run on a worker thread; a timer moves what it found into
 // the window, so the window never blocks. Retrieved files are handed on through
@@ -15,6 +16,8 @@
 
 #include "pacs/pacs_settings.h"
 
+class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QListWidget;
 class QProgressBar;
@@ -50,7 +53,16 @@ class PacsWindow : public QWidget {
   void RetryFailed();
   void Stop();
 
+ private slots:
+  void SelectNode(int index);
+  void AddNode();
+  void RemoveNode();
+
  private:
+  static QString NodeCaption(const pacs::Node& n);
+  void FillNodeList();
+  void ShowNodeFields();   // the current node into the fields
+  void StoreNodeFields();  // the fields into the current node
   struct Shared;
   void StartRetrieve(std::vector<pacs::RetrieveRequest> requests);
   void Poll();
@@ -60,6 +72,12 @@ class PacsWindow : public QWidget {
   void SaveFields();
 
   QLineEdit *callingEdit_, *hostEdit_, *portEdit_, *calledEdit_, *folderEdit_;
+  QLineEdit *caEdit_, *certEdit_, *keyEdit_, *movePortEdit_;
+  QCheckBox* tlsCheck_;
+  QComboBox* nodeList_;
+  QPushButton *addNodeButton_, *removeNodeButton_;
+  std::vector<pacs::Node> nodes_;  // as edited; saved with every search and retrieve
+  int current_ = 0;
   QLineEdit *nameEdit_, *idEdit_, *dateFromEdit_, *dateToEdit_, *modalityEdit_, *accessionEdit_, *descriptionEdit_;
   QTreeWidget* results_;
   QPushButton *searchButton_, *retrieveButton_, *stopButton_, *retryButton_;
