@@ -12,7 +12,7 @@
 #
 #   bench/compare_pacs.sh [BUILD_DIR] [IMAGES]
 # BUILD_DIR defaults to ./build, IMAGES to 500 (512 x 512 16-bit CT). The archive runs
-# on loopback ports 43112/43113 and is killed by its process id on exit.
+# on loopback ports 19112-19114 (PACS_BENCH_PORT; below the ephemeral range) and is killed by its process id on exit.
 # Every tool runs RUNS times (default 3) into a fresh folder; the best time counts.
 set -u
 
@@ -20,7 +20,7 @@ build=${1:-build}
 images=${2:-500}
 runs=${RUNS:-3}
 cli=$build/bin/velmo-cli
-port=${PACS_BENCH_PORT:-43112}
+port=${PACS_BENCH_PORT:-19112}
 http=$((port + 1))
 [ -x "$cli" ] || { echo "missing $cli" >&2; exit 2; }
 command -v Orthanc >/dev/null || [ -x /usr/sbin/Orthanc ] || { echo "the archive server (orthanc) is not installed" >&2; exit 2; }

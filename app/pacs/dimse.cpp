@@ -238,9 +238,8 @@ class StoreSink {
     std::lock_guard<std::mutex> l(m_);
     ListRecord rec;
     rec.filePath = part;
-    ListEntryReader reader(log_);
     std::string study = request_.studyUid, series = request_.seriesUid;
-    if (reader.Read(part, rec)) {
+    if (reader_.Read(part, rec)) {
       const std::string se(rec.seriesInstanceUid.view()), st(rec.studyInstanceUid.view()), i(rec.sopInstanceUid.view());
       if (SafeUid(se)) series = se;
       if (SafeUid(st)) study = st;
@@ -315,6 +314,7 @@ class StoreSink {
   const RetrieveHooks& hooks_;
   RetrieveResult& result_;
   Log log_;  // disabled: the list entry reader wants one
+  ListEntryReader reader_{log_};  // one for the retrieve: its scratch buffer is 1 MiB
   std::string lastSeries_;
   std::set<std::string> seriesDone_;
   int partCounter_ = 0;
