@@ -11,7 +11,8 @@
 #   cancel: the archive answering C-CANCEL, and a stand-in archive ignoring it.
 #
 #   bench/compare_pacs.sh [BUILD_DIR] [IMAGES]
-# BUILD_DIR defaults to ./build, IMAGES to 500 (512 x 512 16-bit CT). The archive runs
+# BUILD_DIR defaults to ./build, IMAGES to 500 (512 x 512 16-bit CT), in SERIES series
+# (default 1; with 2 or more Velmo's C-GET takes two series at once). The archive runs
 # on loopback ports 19112-19114 (PACS_BENCH_PORT; below the ephemeral range) and is killed by its process id on exit.
 # Every tool runs RUNS times (default 3) into a fresh folder; the best time counts.
 set -u
@@ -19,6 +20,7 @@ set -u
 build=${1:-build}
 images=${2:-500}
 runs=${RUNS:-3}
+nseries=${SERIES:-1}
 cli=$build/bin/velmo-cli
 port=${PACS_BENCH_PORT:-19112}
 http=$((port + 1))
@@ -31,10 +33,10 @@ cleanup() { [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
 trap cleanup EXIT
 
 echo "generating $images 512 x 512 CT images ..."
-python3 - "$t/seed" "$images" <<'PY' || { echo "generation failed" >&2; exit 1; }
+python3 - "$t/seed" "$images" "$nseries" <<'PY' || { echo "generation failed" >&2; exit 1; }
 # Explicit VR little endian files written by hand (no DICOM library needed).
 import os, struct, sys
-out, n = sys.argv[1], int(sys.argv[2])
+out, n, k = sys.argv[1], int(sys.argv[2]), max(1, int(sys.argv[3]))
 os.makedirs(out)
 def el(g, e, vr, v):
     if isinstance(v, str):
@@ -45,10 +47,10 @@ def el(g, e, vr, v):
     return struct.pack("<HH2sH", g, e, vr.encode(), len(v)) + v
 us = lambda x: struct.pack("<H", x)
 study = "1.2.392.200.7.1"
-series = study + ".1"
 ct = "1.2.840.10008.5.1.4.1.1.2"
 px = b"".join((i % 4096).to_bytes(2, "little") for i in range(512 * 512))
 for i in range(1, n + 1):
+    series = f"{study}.{(i - 1) * k // n + 1}"
     sop = f"{series}.{i}"
     meta = el(2, 1, "OB", b"\0\1") + el(2, 2, "UI", ct) + el(2, 3, "UI", sop) + el(2, 0x10, "UI", "1.2.840.10008.1.2.1")
     meta = el(2, 0, "UL", struct.pack("<I", len(meta))) + meta

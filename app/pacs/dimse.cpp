@@ -506,7 +506,15 @@ class DimseTransport final : public Transport {
   }
 
   RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) override {
-    return node_.tls ? RetrieveWith<Scu<DcmTLSSCU>>(request, hooks) : RetrieveWith<Scu<DcmSCU>>(request, hooks);
+    // A whole study by C-GET is fetched series by series on two associations at
+    // once. Not with C-MOVE, nor when C-GET may turn into C-MOVE: there is one
+    // receiver port, and a C-MOVE already takes two associations.
+    if (request.movePort == 0 && request.moveFallbackPort == 0 && request.seriesUid.empty() &&
+        request.sopInstanceUid.empty() && !cancel_) {
+      const std::vector<std::string> series = SeriesOf(request.studyUid);
+      if (series.size() >= 2) return RetrieveSeriesInParallel(request, series, hooks);
+    }
+    return RetrieveOne(request, hooks);
   }
 
   void Cancel() override {
@@ -516,6 +524,91 @@ class DimseTransport final : public Transport {
   }
 
  private:
+  RetrieveResult RetrieveOne(const RetrieveRequest& request, const RetrieveHooks& hooks) {
+    return node_.tls ? RetrieveWith<Scu<DcmTLSSCU>>(request, hooks) : RetrieveWith<Scu<DcmSCU>>(request, hooks);
+  }
+
+  // The series UIDs of a study, in the archive's order (empty when the search fails).
+  std::vector<std::string> SeriesOf(const std::string& studyUid) {
+    std::vector<std::string> out;
+    if (!SafeUid(studyUid)) return out;
+    std::vector<Key> keys{{DCM_StudyInstanceUID.getGroup(), DCM_StudyInstanceUID.getElement(), studyUid},
+                          {DCM_SeriesInstanceUID.getGroup(), DCM_SeriesInstanceUID.getElement(), ""}};
+    const FindResult r = Find(Level::kSeries, keys, [&](const Answer& a) {
+      const std::string uid = ValueOf(a, DCM_SeriesInstanceUID.getGroup(), DCM_SeriesInstanceUID.getElement());
+      if (SafeUid(uid) && std::find(out.begin(), out.end(), uid) == out.end()) out.push_back(uid);
+    }, 0);
+    if (!r.ok) out.clear();
+    return out;
+  }
+
+  // Two lanes take the series one after the other, each on its own association. The
+  // hooks are called under one lock (never two at once); progress is the sum of the
+  // lanes'. A lane that fails stops both from taking further series.
+  RetrieveResult RetrieveSeriesInParallel(const RetrieveRequest& request, const std::vector<std::string>& series,
+                                          const RetrieveHooks& hooks) {
+    std::mutex m;
+    size_t next = 0;
+    bool failed = false;
+    RetrieveResult total;
+    total.ok = true;
+    Progress lanes[2];
+    auto lane = [&](int index) {
+      RetrieveHooks laneHooks;
+      laneHooks.stored = [&](const StoredFile& f) {
+        std::lock_guard<std::mutex> l(m);
+        if (hooks.stored) hooks.stored(f);
+      };
+      laneHooks.seriesDone = [&](const std::string& study, const std::string& done) {
+        std::lock_guard<std::mutex> l(m);
+        if (hooks.seriesDone) hooks.seriesDone(study, done);
+      };
+      for (;;) {
+        RetrieveRequest one = request;
+        Progress base;  // this lane's earlier series stay counted
+        {
+          std::lock_guard<std::mutex> l(m);
+          if (failed || next >= series.size()) return;
+          one.seriesUid = series[next++];
+          base = lanes[index];
+        }
+        laneHooks.progress = [&, base](const Progress& p) {
+          std::lock_guard<std::mutex> l(m);
+          Progress now = base;
+          now.completed += p.completed;
+          now.failed += p.failed;
+          now.warning += p.warning;
+          now.remaining = p.remaining;
+          lanes[index] = now;
+          Progress sum;
+          for (const Progress& x : lanes) {
+            sum.completed += x.completed;
+            sum.remaining += x.remaining;
+            sum.failed += x.failed;
+            sum.warning += x.warning;
+          }
+          total.last = sum;
+          if (hooks.progress) hooks.progress(sum);
+        };
+        RetrieveResult r = RetrieveOne(one, laneHooks);
+        std::lock_guard<std::mutex> l(m);
+        lanes[index].remaining = 0;
+        total.files.insert(total.files.end(), r.files.begin(), r.files.end());
+        total.failedInstances.insert(total.failedInstances.end(), r.failedInstances.begin(), r.failedInstances.end());
+        total.cancelled |= r.cancelled;
+        if (!r.ok) {
+          failed = true;
+          if (total.ok) total.error = r.error;
+          total.ok = false;
+        }
+      }
+    };
+    std::thread second(lane, 1);
+    lane(0);
+    second.join();
+    return total;
+  }
+
   // A CancelWatch for the duration of one request, reachable from Cancel.
   class Watched {
    public:

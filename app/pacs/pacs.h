@@ -104,8 +104,9 @@ struct RetrieveResult {
   std::vector<std::string> failedInstances;  // SOP instance UIDs the archive reported failed
 };
 
-// Callbacks run on the thread that called Retrieve, or for C-MOVE on the receiver's
-// thread; never two at once.
+// Callbacks run on the thread that called Retrieve, on the thread of the second
+// association when a study's series come on two at once, or for C-MOVE on the
+// receiver's thread; never two at once.
 struct RetrieveHooks {
   std::function<void(const StoredFile&)> stored;
   std::function<void(const Progress&)> progress;
@@ -120,7 +121,9 @@ class Transport {
   // After `cap` answers (0: no cap) the rest is cancelled.
   virtual FindResult Find(Level level, const std::vector<Key>& keys,
                           const std::function<void(const Answer&)>& onAnswer, int cap = 0) = 0;
-  // Retrieves a study or a series with C-GET (or C-MOVE, see RetrieveRequest).
+  // Retrieves a study or a series with C-GET (or C-MOVE, see RetrieveRequest). A
+  // study of several series by C-GET (with no C-MOVE fallback) is fetched series by
+  // series on two associations at once.
   virtual RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) = 0;
   // Asks a running Find/Retrieve to stop (any thread): a C-CANCEL is sent on its
   // association, and when the request has not ended half a second later (an archive

@@ -285,6 +285,41 @@ TEST(PacsArchive, GetIsByteIdenticalToGetscu) {
   EXPECT_EQ(compared, 5u);
   EXPECT_TRUE(FilesBelow(mineDir, ".part").empty());
 
+  // The whole study through the core, into a fresh folder: its two series come on
+  // two associations at once; each series is reported finished once, the hooks are
+  // never run two at once, and the progress adds up over both.
+  {
+    const std::string both = s.seeds.File("both");
+    std::vector<std::string> done;
+    std::atomic<int> inside{0};
+    bool overlapped = false;
+    pacs::Progress last;
+    pacs::RetrieveHooks hooks;
+    auto enter = [&] {
+      if (inside.fetch_add(1) != 0) overlapped = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      inside.fetch_sub(1);
+    };
+    hooks.stored = [&](const pacs::StoredFile&) { enter(); };
+    hooks.progress = [&](const pacs::Progress& p) {
+      enter();
+      last = p;
+    };
+    hooks.seriesDone = [&](const std::string&, const std::string& series) {
+      enter();
+      done.push_back(series);
+    };
+    const pacs::RetrieveResult r = pacs::MakeDimseTransport(s.Node())->Retrieve({kStudyA, "", both}, hooks);
+    ASSERT_TRUE(r.ok) << Utf8FromSjis(r.error);
+    EXPECT_EQ(r.files.size(), 5u);
+    EXPECT_EQ(FilesBelow(both, ".dcm").size(), 5u);
+    std::sort(done.begin(), done.end());
+    EXPECT_EQ(done, (std::vector<std::string>{kSeriesA1, kSeriesA2}));
+    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(last.completed, 5);
+    EXPECT_EQ(last.remaining, 0);
+  }
+
   // Again, one series through the core: every object is already there, and the
   // series is reported finished once.
   auto t = pacs::MakeDimseTransport(s.Node());

@@ -412,6 +412,7 @@ void PacsWindow::StartRetrieve(std::vector<pacs::RetrieveRequest> requests) {
   worker_ = std::thread([sh, requests] {
     std::string error;
     int total = 0;
+    bool viaMove = false;
     for (const pacs::RetrieveRequest& rq : requests) {
       pacs::RetrieveHooks hooks;
       hooks.stored = [&](const pacs::StoredFile& f) {
@@ -429,6 +430,7 @@ void PacsWindow::StartRetrieve(std::vector<pacs::RetrieveRequest> requests) {
       };
       pacs::RetrieveResult r = sh->transport->Retrieve(rq, hooks);
       total += static_cast<int>(r.files.size());
+      viaMove |= r.viaMove;
       std::lock_guard<std::mutex> l(sh->m);
       for (const std::string& sop : r.failedInstances) {
         pacs::RetrieveRequest again = rq;
@@ -442,7 +444,8 @@ void PacsWindow::StartRetrieve(std::vector<pacs::RetrieveRequest> requests) {
     }
     std::lock_guard<std::mutex> l(sh->m);
     sh->error = error;
-    sh->summary = std::to_string(total);
+    // The user learns that the archive refused C-GET and C-MOVE was used instead.
+    sh->summary = std::to_string(total) + (viaMove ? ", C-MOVE" : "");
     sh->done = true;
   });
   searchButton_->setEnabled(false);
