@@ -221,8 +221,14 @@ class StoreSink {
     const fs::path studyDir = fs::path(request_.destination) / request_.studyUid;
     std::error_code ec;
     fs::create_directories(studyDir, ec);
-    const std::string name = SafeUid(requestedSop) ? requestedSop : "received-" + std::to_string(++partCounter_);
-    return (studyDir / (name + ".part")).string();
+    // Numbered, so retrieves running side by side into one folder (two associations
+    // at once) never share a `.part`, even for one object sent twice.
+    static std::atomic<unsigned> counter{0};
+    const std::string name = (SafeUid(requestedSop) ? requestedSop : std::string("received")) + "-" +
+                             std::to_string(++counter);
+    std::string part = (studyDir / (name + ".part")).string();
+    parts_.insert(part);
+    return part;
   }
 
   // The object at `part` failed to arrive whole.
@@ -230,12 +236,14 @@ class StoreSink {
     std::lock_guard<std::mutex> l(m_);
     std::error_code ec;
     fs::remove(part, ec);
+    parts_.erase(part);
     if (SafeUid(sop)) result_.failedInstances.push_back(sop);
   }
 
   // The object at `part` is complete. False when it could not be kept.
   bool Finish(const std::string& part, std::string sop) {
     std::lock_guard<std::mutex> l(m_);
+    parts_.erase(part);
     ListRecord rec;
     rec.filePath = part;
     std::string study = request_.studyUid, series = request_.seriesUid;
@@ -273,10 +281,15 @@ class StoreSink {
     return true;
   }
 
-  // The retrieve is over: the last series is complete too.
+  // The retrieve is over: the last series is complete too, and a `.part` of an
+  // object that never arrived whole (a broken association) is removed, so only
+  // complete files remain.
   void End() {
     std::lock_guard<std::mutex> l(m_);
     FinishSeriesLocked(lastSeries_);
+    std::error_code ec;
+    for (const std::string& part : parts_) fs::remove(part, ec);
+    parts_.clear();
   }
 
   void Progress(const pacs::Progress& p, const OFString* failedList) {
@@ -317,7 +330,7 @@ class StoreSink {
   ListEntryReader reader_{log_};  // one for the retrieve: its scratch buffer is 1 MiB
   std::string lastSeries_;
   std::set<std::string> seriesDone_;
-  int partCounter_ = 0;
+  std::set<std::string> parts_;  // `.part` files given out and not yet finished
 };
 
 pacs::Progress ProgressOf(const RetrieveResponse& r) {
@@ -506,6 +519,7 @@ class DimseTransport final : public Transport {
   }
 
   RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) override {
+    if (SafeUid(request.studyUid)) RemoveParts(request);
     // A whole study by C-GET is fetched series by series on two associations at
     // once. Not with C-MOVE, nor when C-GET may turn into C-MOVE: there is one
     // receiver port, and a C-MOVE already takes two associations.
@@ -830,7 +844,6 @@ class DimseTransport final : public Transport {
     if (cut) assoc.Close(true);
     stopReceiver();
     sink.End();
-    RemoveParts(request);
     r.cancelled = scu.cancelSent || cut;
     if (cut) {
       r.error = SJ("取得を中止しました");
@@ -932,8 +945,8 @@ class DimseTransport final : public Transport {
     return true;
   }
 
-  // A `.part` left by an object that never arrived whole (a broken association) is
-  // removed so only complete files remain.
+  // `.part` files a run that was stopped mid-transfer (the process killed) left in the
+  // study's folder, removed before a new retrieve of the study starts.
   static void RemoveParts(const RetrieveRequest& request) {
     std::error_code ec;
     const fs::path dir = fs::path(request.destination) / request.studyUid;

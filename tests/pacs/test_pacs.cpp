@@ -353,6 +353,9 @@ TEST(PacsArchive, KilledArchiveAndCancelLeaveAUsablePartialStudy) {
     START_ARCHIVE(s, 60);
     auto t = pacs::MakeDimseTransport(s.Node());
     const std::string dest = s.seeds.File(kill ? "killed" : "cancelled");
+    // A `.part` left by an earlier run that was killed goes too.
+    fs::create_directories(dest + "/" + kStudyB);
+    WriteText(dest + "/" + kStudyB + "/" + kSeriesB1 + ".9-1.part", "half an object");
     pacs::RetrieveHooks hooks;
     int stored = 0;
     std::chrono::steady_clock::time_point cancelledAt;
