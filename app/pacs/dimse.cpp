@@ -520,6 +520,13 @@ class DimseTransport final : public Transport {
 
   RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) override {
     if (SafeUid(request.studyUid)) RemoveParts(request);
+    if (!request.sopInstanceUid.empty() && request.seriesUid.empty()) {
+      // One object whose series is not known (the archive reports failed objects by
+      // their SOP instance only): an image-level request must name the series too.
+      RetrieveRequest named = request;
+      named.seriesUid = SeriesOfInstance(request.studyUid, request.sopInstanceUid);
+      if (!named.seriesUid.empty()) return RetrieveOne(named, hooks);
+    }
     // A whole study by C-GET is fetched series by series on two associations at
     // once. Not with C-MOVE, nor when C-GET may turn into C-MOVE: there is one
     // receiver port, and a C-MOVE already takes two associations.
@@ -553,6 +560,20 @@ class DimseTransport final : public Transport {
       if (SafeUid(uid) && std::find(out.begin(), out.end(), uid) == out.end()) out.push_back(uid);
     }, 0);
     if (!r.ok) out.clear();
+    return out;
+  }
+
+  // The series UID of one object of a study ("" when the search fails).
+  std::string SeriesOfInstance(const std::string& studyUid, const std::string& sopUid) {
+    std::string out;
+    if (!SafeUid(studyUid) || !SafeUid(sopUid)) return out;
+    std::vector<Key> keys{{DCM_StudyInstanceUID.getGroup(), DCM_StudyInstanceUID.getElement(), studyUid},
+                          {DCM_SeriesInstanceUID.getGroup(), DCM_SeriesInstanceUID.getElement(), ""},
+                          {DCM_SOPInstanceUID.getGroup(), DCM_SOPInstanceUID.getElement(), sopUid}};
+    Find(Level::kImage, keys, [&](const Answer& a) {
+      const std::string uid = ValueOf(a, DCM_SeriesInstanceUID.getGroup(), DCM_SeriesInstanceUID.getElement());
+      if (out.empty() && SafeUid(uid)) out = uid;
+    }, 0);
     return out;
   }
 

@@ -80,7 +80,8 @@ struct RetrieveRequest {
   uint16_t movePort = 0;
   // With C-GET: when the archive refuses C-GET, C-MOVE to this port instead (0: no).
   uint16_t moveFallbackPort = 0;
-  std::string sopInstanceUid;  // with seriesUid: just this object
+  // Just this object (its series is looked up first when seriesUid is empty).
+  std::string sopInstanceUid;
 };
 
 struct Progress {

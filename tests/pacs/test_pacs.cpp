@@ -333,15 +333,17 @@ TEST(PacsArchive, GetIsByteIdenticalToGetscu) {
   EXPECT_EQ(done, std::vector<std::string>{kSeriesA2});
   EXPECT_EQ(FilesBelow(mineDir).size(), 5u);
 
-  // One object alone, as the window tries a failed one again.
+  // One object alone, as the window tries a failed one again: known by its SOP
+  // instance only, its series is looked up.
   const std::string oneDir = s.seeds.File("one");
-  pacs::RetrieveRequest one{kStudyA, kSeriesA1, oneDir};
+  pacs::RetrieveRequest one{kStudyA, "", oneDir};
   one.sopInstanceUid = std::string(kSeriesA1) + ".2";
   const pacs::RetrieveResult single = pacs::MakeDimseTransport(s.Node())->Retrieve(one, {});
   ASSERT_TRUE(single.ok) << Utf8FromSjis(single.error);
   const std::vector<fs::path> oneFiles = FilesBelow(oneDir);
   ASSERT_EQ(oneFiles.size(), 1u);
   EXPECT_EQ(oneFiles[0].filename(), one.sopInstanceUid + ".dcm");
+  EXPECT_EQ(oneFiles[0].parent_path().filename(), kSeriesA1);
 }
 
 // A retrieve broken off (the archive killed, or the user's cancel) leaves only
