@@ -4,6 +4,7 @@
 #include <dcmtk/dcmdata/dcuid.h>
 #include <dcmtk/dcmnet/scp.h>
 #include <dcmtk/dcmnet/scu.h>
+#include <dcmtk/oflog/oflog.h>
 
 #include <chrono>
 #include <mutex>
@@ -110,6 +111,7 @@ class FakeArchive::Scp final : public DcmSCP {
 };
 
 FakeArchive::FakeArchive(Mode mode, std::vector<Send> sends, uint16_t destinationPort) {
+  OFLog::configure(OFLogger::FATAL_LOG_LEVEL);  // the network library's console messages
   const uint16_t port = FreePortBlock();
   if (port == 0) return;
   scp_ = std::make_unique<Scp>(mode, std::move(sends), destinationPort, requests_);

@@ -672,3 +672,22 @@ TEST(PacsSettings, NodesRoundTripAndOldSingleNodeKeysStillRead) {
   EXPECT_EQ(fewer.current, 1u);  // the chosen node went: the last one left
   EXPECT_EQ(ProfileString("PACS", "CalledAE3"), "");
 }
+
+// Ctrl-C during `velmo-cli retrieve` cancels the retrieve: the command ends at once
+// with its message, whatever the archive does, and leaves no `.part`.
+TEST(PacsFake, InterruptedCliRetrieveEndsCancelled) {
+  pacs::EnableNoDelay();
+  FakeArchive fake(FakeArchive::Mode::kSilent);
+  ASSERT_TRUE(fake.ok());
+  TempDir dir;
+  const auto start = std::chrono::steady_clock::now();
+  const CommandResult r = RunCommand("timeout --preserve-status -s INT 1 " + CliPath() +
+                                     " retrieve --host 127.0.0.1 --port " + std::to_string(fake.port()) +
+                                     " --called FAKEPACS --timeout 20 --study " + kStudyB + " --to " + dir.File("o"));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(fake.requests(), 1);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("取得を中止しました"), std::string::npos) << r.err;
+  EXPECT_LT(seconds, 5.0);
+  EXPECT_TRUE(FilesBelow(dir.File("o"), ".part").empty());
+}
