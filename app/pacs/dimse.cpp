@@ -87,9 +87,10 @@ std::string Hex4(unsigned v) {
 }
 
 // The network library keeps the association of its SCU and SCP classes (and the
-// socket of a connection) private, and offers no way to end one from another thread. A cancel that the archive ignores
-// must still end a blocked read, which takes the association's socket: an explicit
-// instantiation may name a private member, which hands out a pointer to it.
+// socket of a connection) private, and offers no way to end one from another
+// thread. A cancel that the archive ignores must still end a blocked read, which
+// takes the association's socket: an explicit instantiation may name a private
+// member, which hands out a pointer to it.
 template <class Tag, typename Tag::type M>
 struct ExposeMember {
   friend typename Tag::type MemberOf(Tag) { return M; }
