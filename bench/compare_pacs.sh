@@ -5,18 +5,24 @@
 #   velmo-cli retrieve --move (C-MOVE to its own receiver)
 #   TCP_NODELAY=1 getscu +B (bit-preserving, same archive, same study)
 #   getscu +B with the environment's default (Nagle's algorithm on), once, for scale
+# then, from the test programs when they are built (each starts its own archive):
+#   the PACS window retrieving a study of IMAGES 512 x 512 images: time from "取得"
+#   to the first retrieved image painted in the left pane, and to all in the lists;
+#   cancel: the archive answering C-CANCEL, and a stand-in archive ignoring it.
 #
 #   bench/compare_pacs.sh [BUILD_DIR] [IMAGES]
-# BUILD_DIR defaults to ./build, IMAGES to 500 (512 x 512 16-bit CT). The archive runs
-# on loopback ports 43112/43113 and is killed by its process id on exit.
+# BUILD_DIR defaults to ./build, IMAGES to 500 (512 x 512 16-bit CT), in SERIES series
+# (default 1; with 2 or more Velmo's C-GET takes two series at once). The archive runs
+# on loopback ports 19112-19114 (PACS_BENCH_PORT; below the ephemeral range) and is killed by its process id on exit.
 # Every tool runs RUNS times (default 3) into a fresh folder; the best time counts.
 set -u
 
 build=${1:-build}
 images=${2:-500}
 runs=${RUNS:-3}
+nseries=${SERIES:-1}
 cli=$build/bin/velmo-cli
-port=${PACS_BENCH_PORT:-43112}
+port=${PACS_BENCH_PORT:-19112}
 http=$((port + 1))
 [ -x "$cli" ] || { echo "missing $cli" >&2; exit 2; }
 command -v Orthanc >/dev/null || [ -x /usr/sbin/Orthanc ] || { echo "the archive server (orthanc) is not installed" >&2; exit 2; }
@@ -27,10 +33,10 @@ cleanup() { [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null; wait "$pid" 2>/dev/null
 trap cleanup EXIT
 
 echo "generating $images 512 x 512 CT images ..."
-python3 - "$t/seed" "$images" <<'PY' || { echo "generation failed" >&2; exit 1; }
+python3 - "$t/seed" "$images" "$nseries" <<'PY' || { echo "generation failed" >&2; exit 1; }
 # Explicit VR little endian files written by hand (no DICOM library needed).
 import os, struct, sys
-out, n = sys.argv[1], int(sys.argv[2])
+out, n, k = sys.argv[1], int(sys.argv[2]), max(1, int(sys.argv[3]))
 os.makedirs(out)
 def el(g, e, vr, v):
     if isinstance(v, str):
@@ -41,10 +47,10 @@ def el(g, e, vr, v):
     return struct.pack("<HH2sH", g, e, vr.encode(), len(v)) + v
 us = lambda x: struct.pack("<H", x)
 study = "1.2.392.200.7.1"
-series = study + ".1"
 ct = "1.2.840.10008.5.1.4.1.1.2"
 px = b"".join((i % 4096).to_bytes(2, "little") for i in range(512 * 512))
 for i in range(1, n + 1):
+    series = f"{study}.{(i - 1) * k // n + 1}"
     sop = f"{series}.{i}"
     meta = el(2, 1, "OB", b"\0\1") + el(2, 2, "UI", ct) + el(2, 3, "UI", sop) + el(2, 0x10, "UI", "1.2.840.10008.1.2.1")
     meta = el(2, 0, "UL", struct.pack("<I", len(meta))) + meta
@@ -99,3 +105,14 @@ awk -v v="$v" -v m="$m" -v g="$g" -v n="$n" 'BEGIN {
   printf "velmo C-GET / getscu (TCP_NODELAY=1): %.2f\n", v / g
   printf "velmo C-MOVE / velmo C-GET:           %.2f\n", m / v
   printf "velmo C-GET / getscu (default):       %.3f\n", v / n }'
+
+# First image and cancel, measured by the test programs (figures, not assertions).
+ui=$build/bin/test_pacs_window
+core=$build/bin/test_pacs
+if [ -x "$ui" ]; then
+  VELMO_PACS_UI_IMAGES=$images VELMO_PACS_UI_SIZE=512 QT_QPA_PLATFORM=offscreen "$ui" 2>&1 |
+    sed -n 's/^\[ figure \] /PACS window: /p'
+fi
+if [ -x "$core" ]; then
+  "$core" --gtest_filter='PacsArchive.KilledArchive*:PacsFake.Cancel*' 2>&1 | sed -n 's/^\[ figure \] /cancel: /p'
+fi

@@ -1,6 +1,12 @@
 // velmo-cli query | retrieve: C-FIND and C-GET against an archive.
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -136,6 +142,34 @@ int RunQuery(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
+// Ctrl-C (SIGINT) or SIGTERM while a retrieve runs cancels it, so it ends with whole
+// files only and no `.part` left. The signals are blocked in every thread and taken
+// by a watcher thread, which may then call Cancel (a signal handler may not).
+class CancelOnSignal {
+ public:
+  explicit CancelOnSignal(pacs::Transport& t) {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, &old_);
+    watcher_ = std::thread([this, &t] {
+      const timespec tick{0, 100 * 1000 * 1000};
+      while (!done_)
+        if (sigtimedwait(&set_, nullptr, &tick) > 0) t.Cancel();
+    });
+  }
+  ~CancelOnSignal() {
+    done_ = true;
+    watcher_.join();
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+
+ private:
+  sigset_t set_, old_;
+  std::atomic<bool> done_{false};
+  std::thread watcher_;
+};
+
 int RunRetrieve(const std::vector<std::string>& args) {
   NodeArgs n;
   pacs::RetrieveRequest rq;
@@ -173,7 +207,11 @@ int RunRetrieve(const std::vector<std::string>& args) {
   hooks.stored = [](const pacs::StoredFile& f) {
     std::cout << (f.duplicate ? "skipped\t" : "stored\t") << f.path << "\n" << std::flush;
   };
-  pacs::RetrieveResult r = t->Retrieve(rq, hooks);
+  pacs::RetrieveResult r;
+  {
+    CancelOnSignal cancelOnSignal(*t);
+    r = t->Retrieve(rq, hooks);
+  }
   int stored = 0, skipped = 0;
   for (const pacs::StoredFile& f : r.files) (f.duplicate ? skipped : stored)++;
   for (const std::string& uid : r.failedInstances) std::cout << "failed\t" << uid << "\n";

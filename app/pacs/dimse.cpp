@@ -13,15 +13,21 @@
 #include <dcmtk/dcmtls/tlsscu.h>
 #include <dcmtk/oflog/oflog.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <cstdlib>
 #include <atomic>
-#include <thread>
-#include <type_traits>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <set>
+#include <thread>
+#include <type_traits>
 
 #include "base/log.h"
 #include "base/text.h"
@@ -80,6 +86,117 @@ std::string Hex4(unsigned v) {
   return s;
 }
 
+// The network library keeps the association of its SCU and SCP classes (and the
+// socket of a connection) private, and offers no way to end one from another
+// thread. A cancel that the archive ignores must still end a blocked read, which
+// takes the association's socket: an explicit instantiation may name a private
+// member, which hands out a pointer to it.
+template <class Tag, typename Tag::type M>
+struct ExposeMember {
+  friend typename Tag::type MemberOf(Tag) { return M; }
+};
+struct ScuAssociation {
+  using type = T_ASC_Association* DcmSCU::*;
+  friend type MemberOf(ScuAssociation);
+};
+struct ScpAssociation {
+  using type = T_ASC_Association* DcmSCP::*;
+  friend type MemberOf(ScpAssociation);
+};
+struct ConnectionSocket {
+  using type = DcmNativeSocketType (DcmTransportConnection::*)();
+  friend type MemberOf(ConnectionSocket);
+};
+template struct ExposeMember<ScuAssociation, &DcmSCU::m_assoc>;
+template struct ExposeMember<ScpAssociation, &DcmSCP::m_assoc>;
+template struct ExposeMember<ConnectionSocket, &DcmTransportConnection::getSocket>;
+
+// A duplicate of the socket under `assoc` (-1 when there is none). Ours to close; the
+// socket stays valid for shutdown() even after the library closes its own descriptor.
+int DupSocketOf(T_ASC_Association* assoc) {
+  if (!assoc || !assoc->DULassociation) return -1;
+  DcmTransportConnection* c = DUL_getTransportConnection(assoc->DULassociation);
+  if (!c) return -1;
+  const int fd = static_cast<int>((c->*MemberOf(ConnectionSocket{}))());
+  return fd < 0 ? -1 : dup(fd);
+}
+
+// How long a cancelled request may take to end by itself (the archive answering
+// C-CANCEL with its final response) before its associations are cut.
+constexpr auto kCancelGrace = std::chrono::milliseconds(500);
+
+// Ends the associations of one request when a cancel is not answered in time. The
+// worker registers each association's socket while it is open; after Cancel the
+// watcher waits kCancelGrace for the request to finish, then shuts the sockets down
+// for reading, so a read blocked on a silent archive returns at once and the worker
+// aborts the association. Sockets are duplicates owned here, so a socket the
+// library has closed meanwhile is never confused with a new one.
+class CancelWatch {
+ public:
+  explicit CancelWatch(std::atomic<bool>& cancelFlag) : cancelFlag_(cancelFlag) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~CancelWatch() {
+    {
+      std::lock_guard<std::mutex> l(m_);
+      finished_ = true;
+      for (int fd : fds_) close(fd);
+      fds_.clear();
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  CancelWatch(const CancelWatch&) = delete;
+  CancelWatch& operator=(const CancelWatch&) = delete;
+
+  void Cancel() {
+    {
+      std::lock_guard<std::mutex> l(m_);
+      cancelled_ = true;
+    }
+    cv_.notify_all();
+  }
+  // Registers a socket (a duplicate, see DupSocketOf); -1 is ignored. Returns it.
+  int Add(int fd) {
+    if (fd < 0) return fd;
+    std::lock_guard<std::mutex> l(m_);
+    if (cut_) shutdown(fd, SHUT_RD);
+    fds_.push_back(fd);
+    return fd;
+  }
+  // Unregisters and closes a socket given by Add.
+  void Remove(int fd) {
+    if (fd < 0) return;
+    std::lock_guard<std::mutex> l(m_);
+    const auto it = std::find(fds_.begin(), fds_.end(), fd);
+    if (it == fds_.end()) return;
+    fds_.erase(it);
+    close(fd);
+  }
+  // True once the grace period ran out and the sockets were shut down.
+  bool Cut() {
+    std::lock_guard<std::mutex> l(m_);
+    return cut_;
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> l(m_);
+    cv_.wait(l, [this] { return finished_ || cancelled_ || cancelFlag_.load(); });
+    if (finished_) return;
+    if (cv_.wait_for(l, kCancelGrace, [this] { return finished_; })) return;
+    cut_ = true;
+    for (int fd : fds_) shutdown(fd, SHUT_RD);
+  }
+
+  std::atomic<bool>& cancelFlag_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::vector<int> fds_;
+  bool cancelled_ = false, finished_ = false, cut_ = false;
+  std::thread thread_;
+};
+
 // The transfer syntaxes offered for received objects: the uncompressed ones first,
 // then the compressed ones Velmo decodes, so an archive can send a compressed file
 // as it stored it.
@@ -105,8 +222,14 @@ class StoreSink {
     const fs::path studyDir = fs::path(request_.destination) / request_.studyUid;
     std::error_code ec;
     fs::create_directories(studyDir, ec);
-    const std::string name = SafeUid(requestedSop) ? requestedSop : "received-" + std::to_string(++partCounter_);
-    return (studyDir / (name + ".part")).string();
+    // Numbered, so retrieves running side by side into one folder (two associations
+    // at once) never share a `.part`, even for one object sent twice.
+    static std::atomic<unsigned> counter{0};
+    const std::string name = (SafeUid(requestedSop) ? requestedSop : std::string("received")) + "-" +
+                             std::to_string(++counter);
+    std::string part = (studyDir / (name + ".part")).string();
+    parts_.insert(part);
+    return part;
   }
 
   // The object at `part` failed to arrive whole.
@@ -114,17 +237,18 @@ class StoreSink {
     std::lock_guard<std::mutex> l(m_);
     std::error_code ec;
     fs::remove(part, ec);
+    parts_.erase(part);
     if (SafeUid(sop)) result_.failedInstances.push_back(sop);
   }
 
   // The object at `part` is complete. False when it could not be kept.
   bool Finish(const std::string& part, std::string sop) {
     std::lock_guard<std::mutex> l(m_);
+    parts_.erase(part);
     ListRecord rec;
     rec.filePath = part;
-    ListEntryReader reader(log_);
     std::string study = request_.studyUid, series = request_.seriesUid;
-    if (reader.Read(part, rec)) {
+    if (reader_.Read(part, rec)) {
       const std::string se(rec.seriesInstanceUid.view()), st(rec.studyInstanceUid.view()), i(rec.sopInstanceUid.view());
       if (SafeUid(se)) series = se;
       if (SafeUid(st)) study = st;
@@ -158,10 +282,15 @@ class StoreSink {
     return true;
   }
 
-  // The retrieve is over: the last series is complete too.
+  // The retrieve is over: the last series is complete too, and a `.part` of an
+  // object that never arrived whole (a broken association) is removed, so only
+  // complete files remain.
   void End() {
     std::lock_guard<std::mutex> l(m_);
     FinishSeriesLocked(lastSeries_);
+    std::error_code ec;
+    for (const std::string& part : parts_) fs::remove(part, ec);
+    parts_.clear();
   }
 
   void Progress(const pacs::Progress& p, const OFString* failedList) {
@@ -199,9 +328,10 @@ class StoreSink {
   const RetrieveHooks& hooks_;
   RetrieveResult& result_;
   Log log_;  // disabled: the list entry reader wants one
+  ListEntryReader reader_{log_};  // one for the retrieve: its scratch buffer is 1 MiB
   std::string lastSeries_;
   std::set<std::string> seriesDone_;
-  int partCounter_ = 0;
+  std::set<std::string> parts_;  // `.part` files given out and not yet finished
 };
 
 pacs::Progress ProgressOf(const RetrieveResponse& r) {
@@ -218,10 +348,21 @@ pacs::Progress ProgressOf(const RetrieveResponse& r) {
 class MoveReceiver final : public DcmStorageSCP {
  public:
   StoreSink* sink = nullptr;
+  CancelWatch* watch = nullptr;
   std::string ourAe, archiveAe, archiveHost;
   std::atomic<bool> stop{false};
 
  protected:
+  // The association of the archive, registered so a cancel can cut it.
+  void notifyAssociationAcknowledge() override {
+    DcmStorageSCP::notifyAssociationAcknowledge();
+    if (watch) socket_ = watch->Add(DupSocketOf(this->*MemberOf(ScpAssociation{})));
+  }
+  void notifyAssociationTermination() override {
+    DcmStorageSCP::notifyAssociationTermination();
+    if (watch) watch->Remove(socket_);
+    socket_ = -1;
+  }
   OFCondition generateSTORERequestFilename(const T_DIMSE_C_StoreRQ& rq, OFString& filename) override {
     filename = sink->PartPath(rq.AffectedSOPInstanceUID).c_str();
     return EC_Normal;
@@ -240,7 +381,24 @@ class MoveReceiver final : public DcmStorageSCP {
   }
   OFBool stopAfterConnectionTimeout() override { return stop.load(); }
   OFBool stopAfterCurrentAssociation() override { return stop.load(); }
+
+ private:
+  int socket_ = -1;
 };
+
+// Wakes a receiver waiting for its next association (it looks at its stop flag only
+// between associations, or once a second): a connection to its port that closes at
+// once ends the wait.
+void WakeReceiver(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  close(fd);
+}
 
 // The association of one request, plain or over TLS.
 template <class Base>
@@ -328,13 +486,27 @@ class Scu final : public Base {
     const std::string part = sink->PartPath(sop);
     OFCondition c = Base::handleSTORERequestFile(presID, OFString(part.c_str()), rq);
     if (c.bad()) {
-      sink->Failed(part, sop);
+      // An object broken off by a cancel is not a failure to list.
+      sink->Failed(part, cancel && cancel->load() ? "" : sop);
       return c;
     }
-    if (!sink->Finish(part, sop)) return EC_IllegalCall;
+    // An object that arrived but could not be filed (listed as failed by the sink) is
+    // answered with a failure status, and the retrieve goes on with the others: an
+    // error here would end the whole session.
+    if (!sink->Finish(part, sop)) filingFailed_ = true;
     if (cancel && cancel->load()) SendCancelOnce();
     return EC_Normal;
   }
+
+  OFCondition sendSTOREResponse(T_ASC_PresentationContextID presID, Uint16 status,
+                                const T_DIMSE_C_StoreRQ& request) override {
+    if (filingFailed_ && status == STATUS_Success) status = STATUS_STORE_Refused_OutOfResources;
+    filingFailed_ = false;
+    return Base::sendSTOREResponse(presID, status, request);
+  }
+
+ private:
+  bool filingFailed_ = false;
 };
 
 class DimseTransport final : public Transport {
@@ -348,12 +520,167 @@ class DimseTransport final : public Transport {
   }
 
   RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) override {
+    if (SafeUid(request.studyUid)) RemoveParts(request);
+    if (!request.sopInstanceUid.empty() && request.seriesUid.empty()) {
+      // One object whose series is not known (the archive reports failed objects by
+      // their SOP instance only): an image-level request must name the series too.
+      RetrieveRequest named = request;
+      named.seriesUid = SeriesOfInstance(request.studyUid, request.sopInstanceUid);
+      if (!named.seriesUid.empty()) return RetrieveOne(named, hooks);
+    }
+    // A whole study by C-GET is fetched series by series on two associations at
+    // once. Not with C-MOVE, nor when C-GET may turn into C-MOVE: there is one
+    // receiver port, and a C-MOVE already takes two associations.
+    if (request.movePort == 0 && request.moveFallbackPort == 0 && request.seriesUid.empty() &&
+        request.sopInstanceUid.empty() && !cancel_) {
+      const std::vector<std::string> series = SeriesOf(request.studyUid);
+      if (series.size() >= 2) return RetrieveSeriesInParallel(request, series, hooks);
+    }
+    return RetrieveOne(request, hooks);
+  }
+
+  void Cancel() override {
+    cancel_ = true;
+    std::lock_guard<std::mutex> l(watchM_);
+    for (CancelWatch* w : watches_) w->Cancel();
+  }
+
+ private:
+  RetrieveResult RetrieveOne(const RetrieveRequest& request, const RetrieveHooks& hooks) {
     return node_.tls ? RetrieveWith<Scu<DcmTLSSCU>>(request, hooks) : RetrieveWith<Scu<DcmSCU>>(request, hooks);
   }
 
-  void Cancel() override { cancel_ = true; }
+  // The series UIDs of a study, in the archive's order (empty when the search fails).
+  std::vector<std::string> SeriesOf(const std::string& studyUid) {
+    std::vector<std::string> out;
+    if (!SafeUid(studyUid)) return out;
+    std::vector<Key> keys{{DCM_StudyInstanceUID.getGroup(), DCM_StudyInstanceUID.getElement(), studyUid},
+                          {DCM_SeriesInstanceUID.getGroup(), DCM_SeriesInstanceUID.getElement(), ""}};
+    const FindResult r = Find(Level::kSeries, keys, [&](const Answer& a) {
+      const std::string uid = ValueOf(a, DCM_SeriesInstanceUID.getGroup(), DCM_SeriesInstanceUID.getElement());
+      if (SafeUid(uid) && std::find(out.begin(), out.end(), uid) == out.end()) out.push_back(uid);
+    }, 0);
+    if (!r.ok) out.clear();
+    return out;
+  }
 
- private:
+  // The series UID of one object of a study ("" when the search fails).
+  std::string SeriesOfInstance(const std::string& studyUid, const std::string& sopUid) {
+    std::string out;
+    if (!SafeUid(studyUid) || !SafeUid(sopUid)) return out;
+    std::vector<Key> keys{{DCM_StudyInstanceUID.getGroup(), DCM_StudyInstanceUID.getElement(), studyUid},
+                          {DCM_SeriesInstanceUID.getGroup(), DCM_SeriesInstanceUID.getElement(), ""},
+                          {DCM_SOPInstanceUID.getGroup(), DCM_SOPInstanceUID.getElement(), sopUid}};
+    Find(Level::kImage, keys, [&](const Answer& a) {
+      const std::string uid = ValueOf(a, DCM_SeriesInstanceUID.getGroup(), DCM_SeriesInstanceUID.getElement());
+      if (out.empty() && SafeUid(uid)) out = uid;
+    }, 0);
+    return out;
+  }
+
+  // Two lanes take the series one after the other, each on its own association. The
+  // hooks are called under one lock (never two at once); progress is the sum of the
+  // lanes'. A lane that fails stops both from taking further series.
+  RetrieveResult RetrieveSeriesInParallel(const RetrieveRequest& request, const std::vector<std::string>& series,
+                                          const RetrieveHooks& hooks) {
+    std::mutex m;
+    size_t next = 0;
+    bool failed = false;
+    RetrieveResult total;
+    total.ok = true;
+    Progress lanes[2];
+    auto lane = [&](int index) {
+      RetrieveHooks laneHooks;
+      laneHooks.stored = [&](const StoredFile& f) {
+        std::lock_guard<std::mutex> l(m);
+        if (hooks.stored) hooks.stored(f);
+      };
+      laneHooks.seriesDone = [&](const std::string& study, const std::string& done) {
+        std::lock_guard<std::mutex> l(m);
+        if (hooks.seriesDone) hooks.seriesDone(study, done);
+      };
+      for (;;) {
+        RetrieveRequest one = request;
+        Progress base;  // this lane's earlier series stay counted
+        {
+          std::lock_guard<std::mutex> l(m);
+          if (failed || next >= series.size()) return;
+          one.seriesUid = series[next++];
+          base = lanes[index];
+        }
+        laneHooks.progress = [&, base](const Progress& p) {
+          std::lock_guard<std::mutex> l(m);
+          Progress now = base;
+          now.completed += p.completed;
+          now.failed += p.failed;
+          now.warning += p.warning;
+          now.remaining = p.remaining;
+          lanes[index] = now;
+          Progress sum;
+          for (const Progress& x : lanes) {
+            sum.completed += x.completed;
+            sum.remaining += x.remaining;
+            sum.failed += x.failed;
+            sum.warning += x.warning;
+          }
+          total.last = sum;
+          if (hooks.progress) hooks.progress(sum);
+        };
+        RetrieveResult r = RetrieveOne(one, laneHooks);
+        std::lock_guard<std::mutex> l(m);
+        lanes[index].remaining = 0;
+        total.files.insert(total.files.end(), r.files.begin(), r.files.end());
+        total.failedInstances.insert(total.failedInstances.end(), r.failedInstances.begin(), r.failedInstances.end());
+        total.cancelled |= r.cancelled;
+        if (!r.ok) {
+          failed = true;
+          if (total.ok) total.error = r.error;
+          total.ok = false;
+        }
+      }
+    };
+    std::thread second(lane, 1);
+    lane(0);
+    second.join();
+    return total;
+  }
+
+  // A CancelWatch for the duration of one request, reachable from Cancel.
+  class Watched {
+   public:
+    explicit Watched(DimseTransport& t) : t_(t), watch_(t.cancel_) {
+      std::lock_guard<std::mutex> l(t_.watchM_);
+      t_.watches_.insert(&watch_);
+    }
+    ~Watched() {
+      std::lock_guard<std::mutex> l(t_.watchM_);
+      t_.watches_.erase(&watch_);
+    }
+    CancelWatch& operator*() { return watch_; }
+    CancelWatch* operator->() { return &watch_; }
+
+   private:
+    DimseTransport& t_;
+    CancelWatch watch_;
+  };
+
+  // Registers the association of `scu` with the watch; Close ends it (released, or
+  // aborted) and unregisters it.
+  template <class S>
+  struct Association {
+    S& scu;
+    CancelWatch& watch;
+    int fd = -1;
+    Association(S& s, CancelWatch& w) : scu(s), watch(w) { fd = watch.Add(DupSocketOf(scu.*MemberOf(ScuAssociation{}))); }
+    void Close(bool abort) {
+      if (abort) scu.abortAssociation();
+      else scu.releaseAssociation();
+      watch.Remove(fd);
+      fd = -1;
+    }
+    ~Association() { watch.Remove(fd); }
+  };
+
   template <class S>
   FindResult FindWith(Level level, const std::vector<Key>& keys, const std::function<void(const Answer&)>& onAnswer,
                       int cap) {
@@ -368,11 +695,13 @@ class DimseTransport final : public Transport {
     ts.push_back(UID_LittleEndianExplicitTransferSyntax);
     ts.push_back(UID_LittleEndianImplicitTransferSyntax);
     scu.addPresentationContext(UID_FINDStudyRootQueryRetrieveInformationModel, ts);
+    Watched watch(*this);
     if (!Connect(scu, r.error)) return r;
+    Association<S> assoc(scu, *watch);
     T_ASC_PresentationContextID pid = scu.findPresentationContextID(UID_FINDStudyRootQueryRetrieveInformationModel, "");
     if (pid == 0) {
       r.error = SJ("検索 (C-FIND) が受け入れられませんでした");
-      scu.releaseAssociation();
+      assoc.Close(false);
       return r;
     }
     DcmDataset q;
@@ -400,6 +729,13 @@ class DimseTransport final : public Transport {
     OFCondition c = scu.sendFINDRequest(pid, &q, nullptr);
     r.answers = scu.answers;
     r.capped = scu.capped;
+    if (c.bad() && watch->Cut()) {
+      // The archive did not end the search on C-CANCEL in time: the association was cut.
+      assoc.Close(true);
+      if (scu.capped) r.ok = true;
+      else r.error = SJ("検索を中止しました");
+      return r;
+    }
     if (c == DUL_PEERABORTEDASSOCIATION && scu.answers == 0) {
       // The archive accepted the association and then refused the request: it does
       // not know our AE title (or address).
@@ -409,16 +745,16 @@ class DimseTransport final : public Transport {
     }
     if (c.bad()) {
       r.error = SJ("検索中に通信が途切れました: ") + std::string(c.text());
-      scu.abortAssociation();
+      assoc.Close(true);
       return r;
     }
     const Uint16 st = scu.lastStatus;
     if (st != STATUS_Success && st != STATUS_FIND_Cancel_MatchingTerminatedDueToCancelRequest) {
       r.error = SJ("検索が拒否されました (状態 0x") + Hex4(st) + ")";
-      scu.releaseAssociation();
+      assoc.Close(false);
       return r;
     }
-    scu.releaseAssociation();
+    assoc.Close(false);
     r.ok = true;
     return r;
   }
@@ -457,15 +793,19 @@ class DimseTransport final : public Transport {
     std::error_code ec;
     fs::create_directories(request.destination, ec);
     StoreSink sink(request, hooks, r);
+    Watched watch(*this);
     // With C-MOVE the archive opens its own association to our receiver.
     MoveReceiver receiver;
     std::thread receiverThread;
     auto stopReceiver = [&] {
       receiver.stop = true;
-      if (receiverThread.joinable()) receiverThread.join();
+      if (!receiverThread.joinable()) return;
+      WakeReceiver(request.movePort);
+      receiverThread.join();
     };
     if (move) {
       receiver.sink = &sink;
+      receiver.watch = &*watch;
       receiver.ourAe = node_.callingAe;
       receiver.archiveAe = node_.calledAe;
       receiver.archiveHost = node_.host;
@@ -492,15 +832,18 @@ class DimseTransport final : public Transport {
       stopReceiver();
       return r;
     }
+    Association<S> assoc(scu, *watch);
     T_ASC_PresentationContextID pid = scu.findPresentationContextID(model, "");
     if (pid == 0) {
-      scu.releaseAssociation();
+      assoc.Close(false);
       stopReceiver();
       if (!move && request.moveFallbackPort != 0) {
         // The archive does not do C-GET: ask it to send to our receiver instead.
         RetrieveRequest viaMove = request;
         viaMove.movePort = request.moveFallbackPort;
-        return RetrieveWith<S>(viaMove, hooks);
+        RetrieveResult moved = RetrieveWith<S>(viaMove, hooks);
+        moved.viaMove = true;
+        return moved;
       }
       r.error = move ? SJ("取得 (C-MOVE) が受け入れられませんでした") : SJ("取得 (C-GET) が受け入れられませんでした");
       return r;
@@ -517,10 +860,33 @@ class DimseTransport final : public Transport {
     scu.requestPresId = pid;
     OFCondition c = move ? scu.sendMOVERequest(pid, node_.callingAe.c_str(), &q, nullptr)
                          : scu.sendCGETRequest(pid, &q, nullptr);
+    const bool cut = watch->Cut();
+    // A request cut after its cancel went unanswered: A-ABORT before the receiver is
+    // stopped, so the archive stops sending to it as well.
+    if (cut) assoc.Close(true);
     stopReceiver();
     sink.End();
-    RemoveParts(request);
-    r.cancelled = scu.cancelSent;
+    r.cancelled = scu.cancelSent || cut;
+    if (cut) {
+      r.error = SJ("取得を中止しました");
+      return r;
+    }
+    // An archive that does not do C-GET for us may accept the association and then
+    // abort it, or answer the request with a failure before sending anything: with a
+    // receiver port configured, ask for a C-MOVE to it instead.
+    const Uint16 finalStatus = scu.lastStatus;
+    const bool refusedBeforeAnything =
+        r.files.empty() && r.failedInstances.empty() && !scu.cancelSent && r.last.completed == 0 &&
+        (c == DUL_PEERABORTEDASSOCIATION ||
+         (c.good() && ((finalStatus & 0xF000) == 0xA000 || (finalStatus & 0xF000) == 0xC000)));
+    if (!move && request.moveFallbackPort != 0 && refusedBeforeAnything) {
+      if (c.good()) assoc.Close(false);
+      RetrieveRequest viaMove = request;
+      viaMove.movePort = request.moveFallbackPort;
+      RetrieveResult moved = RetrieveWith<S>(viaMove, hooks);
+      moved.viaMove = true;
+      return moved;
+    }
     if (c == DUL_PEERABORTEDASSOCIATION && r.files.empty() && !scu.cancelSent) {
       r.error = SJ("アーカイブが取得を拒否しました。自局 AE \"") + node_.callingAe +
                 SJ("\" がアーカイブに登録されているか確認してください");
@@ -528,12 +894,12 @@ class DimseTransport final : public Transport {
     }
     if (c.bad()) {
       r.error = SJ("取得中に通信が途切れました: ") + std::string(c.text());
-      scu.abortAssociation();
+      assoc.Close(true);
       return r;
     }
     const Uint16 st = scu.lastStatus;
     if (st == STATUS_GET_Cancel_SubOperationsTerminatedDueToCancelIndication) r.cancelled = true;
-    scu.releaseAssociation();
+    assoc.Close(false);
     if (r.cancelled) {
       r.error = SJ("取得を中止しました");
       return r;
@@ -601,8 +967,8 @@ class DimseTransport final : public Transport {
     return true;
   }
 
-  // A `.part` left by an object that never arrived whole (a broken association) is
-  // removed so only complete files remain.
+  // `.part` files a run that was stopped mid-transfer (the process killed) left in the
+  // study's folder, removed before a new retrieve of the study starts.
   static void RemoveParts(const RetrieveRequest& request) {
     std::error_code ec;
     const fs::path dir = fs::path(request.destination) / request.studyUid;
@@ -612,6 +978,8 @@ class DimseTransport final : public Transport {
 
   Node node_;
   std::atomic<bool> cancel_{false};
+  std::mutex watchM_;
+  std::set<CancelWatch*> watches_;
 };
 
 }  // namespace

@@ -80,7 +80,8 @@ struct RetrieveRequest {
   uint16_t movePort = 0;
   // With C-GET: when the archive refuses C-GET, C-MOVE to this port instead (0: no).
   uint16_t moveFallbackPort = 0;
-  std::string sopInstanceUid;  // with seriesUid: just this object
+  // Just this object (its series is looked up first when seriesUid is empty).
+  std::string sopInstanceUid;
 };
 
 struct Progress {
@@ -97,14 +98,16 @@ struct StoredFile {
 struct RetrieveResult {
   bool ok = false;
   bool cancelled = false;
+  bool viaMove = false;  // C-GET was refused and the objects came by C-MOVE instead
   std::string error;
   Progress last;
   std::vector<StoredFile> files;
   std::vector<std::string> failedInstances;  // SOP instance UIDs the archive reported failed
 };
 
-// Callbacks run on the thread that called Retrieve, or for C-MOVE on the receiver's
-// thread; never two at once.
+// Callbacks run on the thread that called Retrieve, on the thread of the second
+// association when a study's series come on two at once, or for C-MOVE on the
+// receiver's thread; never two at once.
 struct RetrieveHooks {
   std::function<void(const StoredFile&)> stored;
   std::function<void(const Progress&)> progress;
@@ -119,10 +122,14 @@ class Transport {
   // After `cap` answers (0: no cap) the rest is cancelled.
   virtual FindResult Find(Level level, const std::vector<Key>& keys,
                           const std::function<void(const Answer&)>& onAnswer, int cap = 0) = 0;
-  // Retrieves a study or a series with C-GET (or C-MOVE, see RetrieveRequest).
+  // Retrieves a study or a series with C-GET (or C-MOVE, see RetrieveRequest). A
+  // study of several series by C-GET (with no C-MOVE fallback) is fetched series by
+  // series on two associations at once.
   virtual RetrieveResult Retrieve(const RetrieveRequest& request, const RetrieveHooks& hooks) = 0;
   // Asks a running Find/Retrieve to stop (any thread): a C-CANCEL is sent on its
-  // association. The transport stays cancelled: later calls fail at once.
+  // association, and when the request has not ended half a second later (an archive
+  // that ignores C-CANCEL, or one that went silent) its associations are aborted.
+  // The transport stays cancelled: later calls fail at once.
   virtual void Cancel() = 0;
 };
 

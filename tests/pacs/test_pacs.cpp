@@ -5,16 +5,23 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <regex>
 #include <set>
+#include <thread>
 
+#include "fake_archive.h"
 #include "support/archive.h"
+#include "base/ini.h"
 #include "base/log.h"
 #include "base/text.h"
 #include "browser/list_reader.h"
 #include "pacs/pacs.h"
+#include "pacs/pacs_settings.h"
 
 namespace fs = std::filesystem;
 using namespace velmo;
@@ -278,6 +285,41 @@ TEST(PacsArchive, GetIsByteIdenticalToGetscu) {
   EXPECT_EQ(compared, 5u);
   EXPECT_TRUE(FilesBelow(mineDir, ".part").empty());
 
+  // The whole study through the core, into a fresh folder: its two series come on
+  // two associations at once; each series is reported finished once, the hooks are
+  // never run two at once, and the progress adds up over both.
+  {
+    const std::string both = s.seeds.File("both");
+    std::vector<std::string> done;
+    std::atomic<int> inside{0};
+    bool overlapped = false;
+    pacs::Progress last;
+    pacs::RetrieveHooks hooks;
+    auto enter = [&] {
+      if (inside.fetch_add(1) != 0) overlapped = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      inside.fetch_sub(1);
+    };
+    hooks.stored = [&](const pacs::StoredFile&) { enter(); };
+    hooks.progress = [&](const pacs::Progress& p) {
+      enter();
+      last = p;
+    };
+    hooks.seriesDone = [&](const std::string&, const std::string& series) {
+      enter();
+      done.push_back(series);
+    };
+    const pacs::RetrieveResult r = pacs::MakeDimseTransport(s.Node())->Retrieve({kStudyA, "", both}, hooks);
+    ASSERT_TRUE(r.ok) << Utf8FromSjis(r.error);
+    EXPECT_EQ(r.files.size(), 5u);
+    EXPECT_EQ(FilesBelow(both, ".dcm").size(), 5u);
+    std::sort(done.begin(), done.end());
+    EXPECT_EQ(done, (std::vector<std::string>{kSeriesA1, kSeriesA2}));
+    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(last.completed, 5);
+    EXPECT_EQ(last.remaining, 0);
+  }
+
   // Again, one series through the core: every object is already there, and the
   // series is reported finished once.
   auto t = pacs::MakeDimseTransport(s.Node());
@@ -291,15 +333,17 @@ TEST(PacsArchive, GetIsByteIdenticalToGetscu) {
   EXPECT_EQ(done, std::vector<std::string>{kSeriesA2});
   EXPECT_EQ(FilesBelow(mineDir).size(), 5u);
 
-  // One object alone, as the window tries a failed one again.
+  // One object alone, as the window tries a failed one again: known by its SOP
+  // instance only, its series is looked up.
   const std::string oneDir = s.seeds.File("one");
-  pacs::RetrieveRequest one{kStudyA, kSeriesA1, oneDir};
+  pacs::RetrieveRequest one{kStudyA, "", oneDir};
   one.sopInstanceUid = std::string(kSeriesA1) + ".2";
   const pacs::RetrieveResult single = pacs::MakeDimseTransport(s.Node())->Retrieve(one, {});
   ASSERT_TRUE(single.ok) << Utf8FromSjis(single.error);
   const std::vector<fs::path> oneFiles = FilesBelow(oneDir);
   ASSERT_EQ(oneFiles.size(), 1u);
   EXPECT_EQ(oneFiles[0].filename(), one.sopInstanceUid + ".dcm");
+  EXPECT_EQ(oneFiles[0].parent_path().filename(), kSeriesA1);
 }
 
 // A retrieve broken off (the archive killed, or the user's cancel) leaves only
@@ -311,14 +355,21 @@ TEST(PacsArchive, KilledArchiveAndCancelLeaveAUsablePartialStudy) {
     START_ARCHIVE(s, 60);
     auto t = pacs::MakeDimseTransport(s.Node());
     const std::string dest = s.seeds.File(kill ? "killed" : "cancelled");
+    // A `.part` left by an earlier run that was killed goes too.
+    fs::create_directories(dest + "/" + kStudyB);
+    WriteText(dest + "/" + kStudyB + "/" + kSeriesB1 + ".9-1.part", "half an object");
     pacs::RetrieveHooks hooks;
     int stored = 0;
+    std::chrono::steady_clock::time_point cancelledAt;
     hooks.stored = [&](const pacs::StoredFile&) {
       if (++stored != 3) return;
+      cancelledAt = std::chrono::steady_clock::now();
       if (kill) s.archive->Kill();
       else t->Cancel();
     };
     const pacs::RetrieveResult r = t->Retrieve({kStudyB, "", dest}, hooks);
+    std::printf("[ figure ] %s after the third object: retrieve returned %.3f s later\n",
+                kill ? "archive killed" : "cancel", std::chrono::duration<double>(std::chrono::steady_clock::now() - cancelledAt).count());
     EXPECT_FALSE(r.ok) << (kill ? "killed" : "cancelled");
     if (!kill) {
       EXPECT_TRUE(r.cancelled) << Utf8FromSjis(r.error);
@@ -436,4 +487,207 @@ TEST(PacsArchive, TlsNeedsTheRightCertificates) {
       EXPECT_FALSE(r.error.empty());
     }
   }
+}
+
+// An archive that ignores C-CANCEL (or has gone silent) is cut off half a second
+// after the cancel: the retrieve returns cancelled long before the 20 s message
+// timeout, with whole files only. With C-MOVE the receiver's association from the
+// archive is cut too.
+TEST(PacsFake, CancelEndsARetrieveTheArchiveIgnores) {
+  pacs::EnableNoDelay();
+  TempDir dir;
+  const std::vector<SeedImage> image = MakeSeries(dir.path(), kStudyB, kSeriesB1, 1, "Fake^One", "", "P7");
+  const uint16_t movePort = FreePortBlock();
+  ASSERT_NE(movePort, 0);
+  using Mode = FakeArchive::Mode;
+  const struct {
+    const char* name;
+    Mode mode;
+    bool move;
+  } cases[] = {
+      {"C-GET, silent", Mode::kSilent, false},
+      {"C-MOVE, silent", Mode::kSilent, true},
+      {"C-MOVE, receiver stalled after one object", Mode::kSendThenStall, true},
+  };
+  for (const auto& c : cases) {
+    FakeArchive fake(c.mode, {{"FAKEPACS", image[0].path}}, movePort);
+    ASSERT_TRUE(fake.ok()) << c.name;
+    pacs::Node node;
+    node.port = fake.port();
+    node.calledAe = "FAKEPACS";
+    node.timeoutSeconds = 20;
+    auto t = pacs::MakeDimseTransport(node);
+    const std::string dest = dir.File(std::string("out") + (c.move ? "m" : "g") + std::to_string(int(c.mode)));
+    pacs::RetrieveRequest rq{kStudyB, "", dest, c.move ? movePort : uint16_t(0)};
+    std::atomic<bool> stored{false};
+    pacs::RetrieveHooks hooks;
+    hooks.stored = [&](const pacs::StoredFile&) { stored = true; };
+    auto running = std::async(std::launch::async, [&] { return t->Retrieve(rq, hooks); });
+    // Cancel once the archive has the request (and, when it sends one, the object is in).
+    const bool waitsForObject = c.mode == Mode::kSendThenStall;
+    for (int i = 0; i < 500 && (fake.requests() == 0 || (waitsForObject && !stored)); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(fake.requests(), 1) << c.name;
+    const auto start = std::chrono::steady_clock::now();
+    t->Cancel();
+    ASSERT_EQ(running.wait_for(std::chrono::seconds(5)), std::future_status::ready) << c.name;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("[ figure ] %s: retrieve returned %.3f s after the cancel\n", c.name, seconds);
+    const pacs::RetrieveResult r = running.get();
+    EXPECT_FALSE(r.ok) << c.name;
+    EXPECT_TRUE(r.cancelled) << c.name << ": " << Utf8FromSjis(r.error);
+    EXPECT_TRUE(r.failedInstances.empty()) << c.name;
+    EXPECT_LT(seconds, 2.0) << c.name;
+    EXPECT_TRUE(FilesBelow(dest, ".part").empty()) << c.name;
+    EXPECT_EQ(FilesBelow(dest).size(), waitsForObject ? 1u : 0u) << c.name;
+    EXPECT_EQ(r.files.size(), waitsForObject ? 1u : 0u) << c.name;
+  }
+}
+
+// The C-MOVE receiver takes objects only from the archive's AE title and host.
+TEST(PacsFake, MoveReceiverTakesObjectsOnlyFromTheArchive) {
+  pacs::EnableNoDelay();
+  TempDir dir;
+  const std::vector<SeedImage> images = MakeSeries(dir.path(), kStudyB, kSeriesB1, 2, "Fake^Two", "", "P7");
+  const uint16_t movePort = FreePortBlock();
+  ASSERT_NE(movePort, 0);
+  // Another AE title on the archive's host is refused; the archive's own is taken.
+  FakeArchive fake(FakeArchive::Mode::kSendThenAnswer,
+                   {{"STRANGER", images[0].path}, {"FAKEPACS", images[1].path}}, movePort);
+  ASSERT_TRUE(fake.ok());
+  pacs::Node node;
+  node.port = fake.port();
+  node.calledAe = "FAKEPACS";
+  node.timeoutSeconds = 20;
+  const std::string dest = dir.File("moved");
+  const pacs::RetrieveResult r = pacs::MakeDimseTransport(node)->Retrieve({kStudyB, "", dest, movePort}, {});
+  EXPECT_TRUE(r.ok) << Utf8FromSjis(r.error);
+  EXPECT_EQ(fake.sent(), (std::vector<bool>{false, true}));
+  ASSERT_EQ(r.files.size(), 1u);
+  EXPECT_EQ(r.files[0].sopInstanceUid, images[1].sopUid);
+  EXPECT_EQ(FilesBelow(dest).size(), 1u);
+}
+
+TEST(PacsArchive, MoveReceiverRefusesTheArchiveFromAnotherHost) {
+  pacs::EnableNoDelay();
+  Seeded s;
+  START_ARCHIVE(s);
+  // The archive is reached at 127.0.0.2 but sends from 127.0.0.1: not the node's host.
+  pacs::Node node = s.Node();
+  node.host = "127.0.0.2";
+  const std::string dest = s.seeds.File("moved");
+  const pacs::RetrieveResult r = pacs::MakeDimseTransport(node)->Retrieve({kStudyA, "", dest, s.archive->movePort()}, {});
+  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(r.error.empty());
+  EXPECT_TRUE(r.files.empty());
+  EXPECT_TRUE(FilesBelow(dest).empty());
+  // From the node's own host the same move works.
+  node.host = "127.0.0.1";
+  const pacs::RetrieveResult again = pacs::MakeDimseTransport(node)->Retrieve({kStudyA, "", dest, s.archive->movePort()}, {});
+  EXPECT_TRUE(again.ok) << Utf8FromSjis(again.error);
+  EXPECT_EQ(FilesBelow(dest).size(), 5u);
+}
+
+// An archive that refuses C-GET to Velmo: with a receiver port configured the
+// retrieve switches to C-MOVE by itself; without one it reports the refusal.
+TEST(PacsArchive, RefusedGetSwitchesToMoveWhenAReceiverIsConfigured) {
+  pacs::EnableNoDelay();
+  Seeded s;
+  if (!Archive::Installed()) GTEST_SKIP() << "the archive server (Debian package orthanc) is not installed";
+  s.archive = std::make_unique<Archive>("", ",\"AllowGet\":false");
+  ASSERT_TRUE(s.archive->ok()) << s.archive->error();
+  const std::vector<SeedImage> images = MakeSeries(s.seeds.path(), kStudyA, kSeriesA1, 3, "Get^Refused", "", "P5");
+  std::vector<std::string> files;
+  for (const SeedImage& im : images) files.push_back(im.path);
+  ASSERT_TRUE(s.archive->Seed(files)) << s.archive->error();
+
+  const std::string plain = s.seeds.File("plain");
+  const pacs::RetrieveResult refused = pacs::MakeDimseTransport(s.Node())->Retrieve({kStudyA, "", plain}, {});
+  EXPECT_FALSE(refused.ok);
+  EXPECT_FALSE(refused.error.empty());
+  EXPECT_TRUE(FilesBelow(plain).empty());
+
+  pacs::RetrieveRequest rq{kStudyA, "", s.seeds.File("fallback")};
+  rq.moveFallbackPort = s.archive->movePort();
+  const pacs::RetrieveResult moved = pacs::MakeDimseTransport(s.Node())->Retrieve(rq, {});
+  EXPECT_TRUE(moved.ok) << Utf8FromSjis(moved.error);
+  EXPECT_TRUE(moved.viaMove);
+  EXPECT_EQ(moved.files.size(), 3u);
+  EXPECT_EQ(FilesBelow(rq.destination, ".dcm").size(), 3u);
+}
+
+// Velmo.ini section "PACS": a file written with a single node reads as that node;
+// a list of nodes is written and read back, the first node keeping the plain key
+// names, and the keys of a node removed since are emptied.
+TEST(PacsSettings, NodesRoundTripAndOldSingleNodeKeysStillRead) {
+  TempDir dir;
+  MakeInstallation(dir.path(),
+                   "[PACS]\nAETitle=MYVIEW\nCalledAE=MAINPACS\nHost=10.0.0.5\nPort=11112\nTLS=1\nCAFile=/etc/ca.pem\n"
+                   "MovePort=11113\nTimeout=7\n");
+  pacs::Settings s = pacs::LoadSettings();
+  ASSERT_EQ(s.nodes.size(), 1u);
+  EXPECT_EQ(s.current, 0u);
+  EXPECT_EQ(s.node().calledAe, "MAINPACS");
+  EXPECT_EQ(s.node().host, "10.0.0.5");
+  EXPECT_EQ(s.node().port, 11112);
+  EXPECT_EQ(s.node().callingAe, "MYVIEW");
+  EXPECT_EQ(s.node().timeoutSeconds, 7u);
+  EXPECT_TRUE(s.node().tls);
+  EXPECT_EQ(s.node().caFile, "/etc/ca.pem");
+  EXPECT_EQ(s.movePort, 11113);
+
+  pacs::Node second, third;
+  second.calledAe = "SECOND";
+  second.host = "10.0.0.6";
+  second.port = 104;
+  third.calledAe = "THIRD";
+  third.certFile = "/home/証明書/client.pem";
+  third.keyFile = "/home/client.key";
+  third.callingAe = "OTHERAE";  // our AE title is one for all: the current node's is kept
+  s.nodes.push_back(second);
+  s.nodes.push_back(third);
+  s.current = 2;
+  ASSERT_TRUE(pacs::SaveSettings(s));
+  pacs::Settings back = pacs::LoadSettings();
+  ASSERT_EQ(back.nodes.size(), 3u);
+  EXPECT_EQ(back.current, 2u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(back.nodes[i].calledAe, s.nodes[i].calledAe) << i;
+    EXPECT_EQ(back.nodes[i].host, s.nodes[i].host) << i;
+    EXPECT_EQ(back.nodes[i].port, s.nodes[i].port) << i;
+    EXPECT_EQ(back.nodes[i].tls, s.nodes[i].tls) << i;
+    EXPECT_EQ(back.nodes[i].caFile, s.nodes[i].caFile) << i;
+    EXPECT_EQ(back.nodes[i].certFile, s.nodes[i].certFile) << i;
+    EXPECT_EQ(back.nodes[i].keyFile, s.nodes[i].keyFile) << i;
+    EXPECT_EQ(back.nodes[i].callingAe, "OTHERAE") << i;
+  }
+  EXPECT_EQ(back.movePort, 11113);
+  EXPECT_EQ(ProfileString("PACS", "CalledAE"), "MAINPACS");
+  EXPECT_EQ(ProfileString("PACS", "CalledAE3"), "THIRD");
+
+  back.nodes.pop_back();
+  ASSERT_TRUE(pacs::SaveSettings(back));
+  const pacs::Settings fewer = pacs::LoadSettings();
+  EXPECT_EQ(fewer.nodes.size(), 2u);
+  EXPECT_EQ(fewer.current, 1u);  // the chosen node went: the last one left
+  EXPECT_EQ(ProfileString("PACS", "CalledAE3"), "");
+}
+
+// Ctrl-C during `velmo-cli retrieve` cancels the retrieve: the command ends at once
+// with its message, whatever the archive does, and leaves no `.part`.
+TEST(PacsFake, InterruptedCliRetrieveEndsCancelled) {
+  pacs::EnableNoDelay();
+  FakeArchive fake(FakeArchive::Mode::kSilent);
+  ASSERT_TRUE(fake.ok());
+  TempDir dir;
+  const auto start = std::chrono::steady_clock::now();
+  const CommandResult r = RunCommand("timeout --preserve-status -s INT 1 " + CliPath() +
+                                     " retrieve --host 127.0.0.1 --port " + std::to_string(fake.port()) +
+                                     " --called FAKEPACS --timeout 20 --study " + kStudyB + " --to " + dir.File("o"));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(fake.requests(), 1);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("取得を中止しました"), std::string::npos) << r.err;
+  EXPECT_LT(seconds, 5.0);
+  EXPECT_TRUE(FilesBelow(dir.File("o"), ".part").empty());
 }

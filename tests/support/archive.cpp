@@ -32,19 +32,34 @@ bool PortIsFree(uint16_t port) {
   return free;
 }
 
-}  // namespace
-
-Archive::Archive(const std::string& extraConfig) {
-  // A port taken by something else makes the server stop at once: try other ports.
-  for (int attempt = 0; attempt < 8 && !ok_; ++attempt) Start(extraConfig);
+// The next block of three ports of this process: from the process id, so suites
+// running side by side do not collide, all below the kernel's range of ephemeral
+// ports (32768 and up), where any outgoing connection may hold one.
+int NextPortBlock() {
+  static int instance = 0;
+  return 20000 + (getpid() % 400) * 30 + (instance++ % 10) * 3;
 }
 
-void Archive::Start(const std::string& extraConfig) {
-  // Three ports (DICOM, HTTP, the C-MOVE destination) from the process id, so
-  // suites running side by side do not collide, all below the kernel's range of
-  // ephemeral ports (32768 and up), where any outgoing connection may hold one.
-  static int instance = 0;
-  const int base = 20000 + (getpid() % 400) * 30 + (instance++ % 10) * 3;
+}  // namespace
+
+uint16_t FreePortBlock() {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const int base = NextPortBlock();
+    if (PortIsFree(static_cast<uint16_t>(base)) && PortIsFree(static_cast<uint16_t>(base + 1)) &&
+        PortIsFree(static_cast<uint16_t>(base + 2)))
+      return static_cast<uint16_t>(base);
+  }
+  return 0;
+}
+
+Archive::Archive(const std::string& extraConfig, const std::string& modalityConfig) {
+  // A port taken by something else makes the server stop at once: try other ports.
+  for (int attempt = 0; attempt < 8 && !ok_; ++attempt) Start(extraConfig, modalityConfig);
+}
+
+void Archive::Start(const std::string& extraConfig, const std::string& modalityConfig) {
+  // Three ports: DICOM, HTTP, the C-MOVE destination.
+  const int base = NextPortBlock();
   dicomPort_ = static_cast<uint16_t>(base);
   httpPort_ = static_cast<uint16_t>(base + 1);
   error_.clear();
@@ -57,8 +72,8 @@ void Archive::Start(const std::string& extraConfig) {
                      dir_.File("db") + "\",\"DicomAet\":\"TESTPACS\",\"DicomPort\":" + std::to_string(dicomPort_) +
                      ",\"HttpPort\":" + std::to_string(httpPort_) +
                      ",\"RemoteAccessAllowed\":false,\"DicomCheckCalledAet\":true,\"DefaultEncoding\":\"Utf8\","
-                     "\"DicomModalities\":{\"velmo\":[\"VELMO\",\"127.0.0.1\"," +
-                     std::to_string(movePort()) + "]}" + extraConfig + "}");
+                     "\"DicomModalities\":{\"velmo\":{\"AET\":\"VELMO\",\"Host\":\"127.0.0.1\",\"Port\":" +
+                     std::to_string(movePort()) + modalityConfig + "}}" + extraConfig + "}");
   const std::string log = dir_.File("orthanc.log");
   pid_ = fork();
   if (pid_ == 0) {
@@ -115,7 +130,7 @@ bool Archive::Seed(const std::vector<std::string>& files, const std::string& ext
 
 std::vector<SeedImage> MakeSeries(const std::string& folder, const std::string& studyUid,
                                   const std::string& seriesUid, int count, const std::string& patientName,
-                                  const std::string& charset, const std::string& patientId) {
+                                  const std::string& charset, const std::string& patientId, int size) {
   std::vector<SeedImage> out;
   for (int i = 1; i <= count; ++i) {
     SeedImage s;
@@ -138,13 +153,13 @@ std::vector<SeedImage> MakeSeries(const std::string& folder, const std::string& 
         .Text(0x0020, 0x0013, "IS", std::to_string(i))
         .U16(0x0028, 0x0002, 1)
         .Text(0x0028, 0x0004, "CS", "MONOCHROME2")
-        .U16(0x0028, 0x0010, 16)
-        .U16(0x0028, 0x0011, 16)
+        .U16(0x0028, 0x0010, static_cast<uint16_t>(size))
+        .U16(0x0028, 0x0011, static_cast<uint16_t>(size))
         .U16(0x0028, 0x0100, 16)
         .U16(0x0028, 0x0101, 12)
         .U16(0x0028, 0x0102, 11)
         .U16(0x0028, 0x0103, 0);
-    Bytes px(16 * 16 * 2);
+    Bytes px(static_cast<size_t>(size) * size * 2);
     for (size_t k = 0; k < px.size(); ++k) px[k] = static_cast<uint8_t>((k * 7 + i) & 0x0F);
     w.PixelData(px);
     s.path = folder + "/" + s.sopUid + ".dcm";

@@ -20,8 +20,10 @@ class Archive {
  public:
   // True when the archive server is installed.
   static bool Installed();
-  // extraConfig: JSON members added to the configuration (starting with ',').
-  explicit Archive(const std::string& extraConfig = "");
+  // extraConfig: JSON members added to the configuration (starting with ',');
+  // modalityConfig: members added to the entry of the AE title VELMO (for example
+  // ",\"AllowGet\":false").
+  explicit Archive(const std::string& extraConfig = "", const std::string& modalityConfig = "");
   ~Archive();
   Archive(const Archive&) = delete;
   Archive& operator=(const Archive&) = delete;
@@ -39,7 +41,7 @@ class Archive {
   const std::string& folder() const { return dir_.path(); }
 
  private:
-  void Start(const std::string& extraConfig);
+  void Start(const std::string& extraConfig, const std::string& modalityConfig);
   TempDir dir_;
   int pid_ = -1;
   uint16_t dicomPort_ = 0, httpPort_ = 0;
@@ -47,10 +49,16 @@ class Archive {
   std::string error_;
 };
 
-// Writes `count` small 16x16 CT images of one series into `folder` and returns
-// them. Patient name and its Specific Character Set are written as given (raw bytes).
+// Three consecutive TCP ports on loopback, free when asked, below the kernel's range
+// of ephemeral ports and apart from those of other test processes (the archives
+// take theirs the same way). 0 when none could be found.
+uint16_t FreePortBlock();
+
+// Writes `count` CT images of one series, `size` x `size` pixels (small by default),
+// into `folder` and returns them. Patient name and its Specific Character Set are
+// written as given (raw bytes).
 std::vector<SeedImage> MakeSeries(const std::string& folder, const std::string& studyUid,
                                   const std::string& seriesUid, int count, const std::string& patientName,
-                                  const std::string& charset, const std::string& patientId);
+                                  const std::string& charset, const std::string& patientId, int size = 16);
 
 }  // namespace velmo::test

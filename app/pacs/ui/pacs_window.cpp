@@ -1,6 +1,9 @@
 #include "pacs/ui/pacs_window.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -11,10 +14,11 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-#include <map>
+#include <algorithm>
 #include <mutex>
 
 #include "base/text.h"
@@ -46,7 +50,8 @@ struct PacsWindow::Shared {
   std::unique_ptr<pacs::Transport> transport;  // the running one, for Cancel
   std::vector<pacs::Answer> studies;
   std::vector<std::pair<std::string, pacs::Answer>> series;  // study UID, answer
-  std::vector<std::vector<std::string>> readySeries;
+  std::vector<std::string> arrived;  // files on disk, in arrival order
+  bool seriesEnded = false;          // a series ended since the last tick
   std::vector<pacs::RetrieveRequest> failed;  // one per object: study, series, SOP instance
   pacs::Progress progress;
   int stored = 0;
@@ -64,11 +69,26 @@ PacsWindow::PacsWindow(QWidget* parent) : QWidget(parent, Qt::Window), shared_(s
     if (width) e->setMaximumWidth(width);
     return e;
   };
-  callingEdit_ = edit("pacsCallingAe", QString::fromStdString(s.node.callingAe), 160);
-  hostEdit_ = edit("pacsHost", QString::fromStdString(s.node.host));
-  portEdit_ = edit("pacsPort", QString::number(s.node.port), 80);
-  calledEdit_ = edit("pacsCalledAe", QString::fromStdString(s.node.calledAe), 160);
+  nodes_ = s.nodes;
+  current_ = static_cast<int>(std::min(s.current, nodes_.size() - 1));
+  callingEdit_ = edit("pacsCallingAe", QString::fromStdString(s.node().callingAe), 160);
+  hostEdit_ = edit("pacsHost", "");
+  portEdit_ = edit("pacsPort", "", 80);
+  calledEdit_ = edit("pacsCalledAe", "", 160);
+  caEdit_ = edit("pacsCaFile", "");
+  certEdit_ = edit("pacsCertFile", "");
+  keyEdit_ = edit("pacsKeyFile", "");
+  movePortEdit_ = edit("pacsMovePort", s.movePort ? QString::number(s.movePort) : QString(), 80);
+  movePortEdit_->setPlaceholderText(U("使わない"));
   folderEdit_ = edit("pacsFolder", QString::fromStdString(pacs::RetrieveFolder(s)));
+  tlsCheck_ = new QCheckBox(U("TLS を使う"), this);
+  tlsCheck_->setObjectName("pacsTls");
+  nodeList_ = new QComboBox(this);
+  nodeList_->setObjectName("pacsNodes");
+  addNodeButton_ = new QPushButton(U("追加"), this);
+  addNodeButton_->setObjectName("pacsNodeAdd");
+  removeNodeButton_ = new QPushButton(U("削除"), this);
+  removeNodeButton_->setObjectName("pacsNodeRemove");
   nameEdit_ = edit("pacsPatientName", "");
   idEdit_ = edit("pacsPatientId", "");
   dateFromEdit_ = edit("pacsDateFrom", "", 110);
@@ -79,16 +99,31 @@ PacsWindow::PacsWindow(QWidget* parent) : QWidget(parent, Qt::Window), shared_(s
 
   auto* nodeBox = new QGroupBox(U("接続先"), this);
   auto* nodeGrid = new QGridLayout(nodeBox);
-  nodeGrid->addWidget(new QLabel(U("自局AE"), this), 0, 0);
-  nodeGrid->addWidget(callingEdit_, 0, 1);
-  nodeGrid->addWidget(new QLabel(U("相手AE"), this), 0, 2);
-  nodeGrid->addWidget(calledEdit_, 0, 3);
-  nodeGrid->addWidget(new QLabel(U("ホスト"), this), 1, 0);
-  nodeGrid->addWidget(hostEdit_, 1, 1);
-  nodeGrid->addWidget(new QLabel(U("ポート"), this), 1, 2);
-  nodeGrid->addWidget(portEdit_, 1, 3);
-  nodeGrid->addWidget(new QLabel(U("保存先"), this), 2, 0);
-  nodeGrid->addWidget(folderEdit_, 2, 1, 1, 3);
+  auto* nodeRow = new QHBoxLayout;
+  nodeRow->addWidget(nodeList_, 1);
+  nodeRow->addWidget(addNodeButton_);
+  nodeRow->addWidget(removeNodeButton_);
+  nodeGrid->addWidget(new QLabel(U("アーカイブ"), this), 0, 0);
+  nodeGrid->addLayout(nodeRow, 0, 1, 1, 3);
+  nodeGrid->addWidget(new QLabel(U("相手AE"), this), 1, 0);
+  nodeGrid->addWidget(calledEdit_, 1, 1);
+  nodeGrid->addWidget(new QLabel(U("自局AE"), this), 1, 2);
+  nodeGrid->addWidget(callingEdit_, 1, 3);
+  nodeGrid->addWidget(new QLabel(U("ホスト"), this), 2, 0);
+  nodeGrid->addWidget(hostEdit_, 2, 1);
+  nodeGrid->addWidget(new QLabel(U("ポート"), this), 2, 2);
+  nodeGrid->addWidget(portEdit_, 2, 3);
+  nodeGrid->addWidget(tlsCheck_, 3, 0, 1, 2);
+  nodeGrid->addWidget(new QLabel(U("CA証明書"), this), 4, 0);
+  nodeGrid->addWidget(caEdit_, 4, 1, 1, 3);
+  nodeGrid->addWidget(new QLabel(U("証明書"), this), 5, 0);
+  nodeGrid->addWidget(certEdit_, 5, 1);
+  nodeGrid->addWidget(new QLabel(U("秘密鍵"), this), 5, 2);
+  nodeGrid->addWidget(keyEdit_, 5, 3);
+  nodeGrid->addWidget(new QLabel(U("受信ポート"), this), 6, 0);
+  nodeGrid->addWidget(movePortEdit_, 6, 1);
+  nodeGrid->addWidget(new QLabel(U("保存先"), this), 7, 0);
+  nodeGrid->addWidget(folderEdit_, 7, 1, 1, 3);
 
   auto* queryBox = new QGroupBox(U("検索条件"), this);
   auto* queryGrid = new QGridLayout(queryBox);
@@ -164,6 +199,77 @@ PacsWindow::PacsWindow(QWidget* parent) : QWidget(parent, Qt::Window), shared_(s
   connect(stopButton_, &QPushButton::clicked, this, &PacsWindow::Stop);
   connect(retryButton_, &QPushButton::clicked, this, &PacsWindow::RetryFailed);
   connect(nameEdit_, &QLineEdit::returnPressed, this, &PacsWindow::Search);
+  connect(nodeList_, &QComboBox::currentIndexChanged, this, &PacsWindow::SelectNode);
+  connect(addNodeButton_, &QPushButton::clicked, this, &PacsWindow::AddNode);
+  connect(removeNodeButton_, &QPushButton::clicked, this, &PacsWindow::RemoveNode);
+  for (QLineEdit* e : {hostEdit_, portEdit_, calledEdit_})
+    connect(e, &QLineEdit::textEdited, this, &PacsWindow::StoreNodeFields);
+  FillNodeList();
+}
+
+QString PacsWindow::NodeCaption(const pacs::Node& n) {
+  return QString::fromStdString(n.calledAe) + "  " + QString::fromStdString(n.host) + ":" + QString::number(n.port);
+}
+
+void PacsWindow::FillNodeList() {
+  const QSignalBlocker block(nodeList_);
+  nodeList_->clear();
+  for (const pacs::Node& n : nodes_) nodeList_->addItem(NodeCaption(n));
+  nodeList_->setCurrentIndex(current_);
+  ShowNodeFields();
+  removeNodeButton_->setEnabled(nodes_.size() > 1);
+}
+
+void PacsWindow::ShowNodeFields() {
+  const pacs::Node& n = nodes_[static_cast<size_t>(current_)];
+  hostEdit_->setText(QString::fromStdString(n.host));
+  portEdit_->setText(QString::number(n.port));
+  calledEdit_->setText(QString::fromStdString(n.calledAe));
+  tlsCheck_->setChecked(n.tls);
+  caEdit_->setText(QString::fromStdString(n.caFile));
+  certEdit_->setText(QString::fromStdString(n.certFile));
+  keyEdit_->setText(QString::fromStdString(n.keyFile));
+}
+
+void PacsWindow::StoreNodeFields() {
+  pacs::Node& n = nodes_[static_cast<size_t>(current_)];
+  n.host = Ascii(hostEdit_);
+  n.calledAe = Ascii(calledEdit_);
+  const int port = portEdit_->text().toInt();
+  if (port >= 1 && port <= 65535) n.port = static_cast<uint16_t>(port);
+  n.tls = tlsCheck_->isChecked();
+  n.caFile = caEdit_->text().trimmed().toStdString();
+  n.certFile = certEdit_->text().trimmed().toStdString();
+  n.keyFile = keyEdit_->text().trimmed().toStdString();
+  if (current_ < nodeList_->count()) nodeList_->setItemText(current_, NodeCaption(n));
+}
+
+void PacsWindow::SelectNode(int index) {
+  if (index < 0 || index >= static_cast<int>(nodes_.size()) || index == current_) return;
+  StoreNodeFields();
+  current_ = index;
+  ShowNodeFields();
+  SaveFields();
+}
+
+void PacsWindow::AddNode() {
+  if (busy() || nodes_.size() >= pacs::kMaxNodes) return;
+  StoreNodeFields();
+  pacs::Node n;
+  n.callingAe = nodes_[static_cast<size_t>(current_)].callingAe;
+  n.timeoutSeconds = nodes_[static_cast<size_t>(current_)].timeoutSeconds;
+  nodes_.push_back(n);
+  current_ = static_cast<int>(nodes_.size()) - 1;
+  FillNodeList();
+  calledEdit_->setFocus();
+}
+
+void PacsWindow::RemoveNode() {
+  if (busy() || nodes_.size() <= 1) return;
+  nodes_.erase(nodes_.begin() + current_);
+  current_ = std::min(current_, static_cast<int>(nodes_.size()) - 1);
+  FillNodeList();
+  SaveFields();
 }
 
 PacsWindow::~PacsWindow() {
@@ -173,11 +279,13 @@ PacsWindow::~PacsWindow() {
 
 pacs::Settings PacsWindow::FromFields() {
   pacs::Settings s = pacs::LoadSettings();
-  s.node.callingAe = Ascii(callingEdit_);
-  s.node.calledAe = Ascii(calledEdit_);
-  s.node.host = Ascii(hostEdit_);
-  const int port = portEdit_->text().toInt();
-  if (port >= 1 && port <= 65535) s.node.port = static_cast<uint16_t>(port);
+  StoreNodeFields();
+  const std::string calling = Ascii(callingEdit_);
+  s.nodes = nodes_;
+  s.current = static_cast<size_t>(current_);
+  for (pacs::Node& n : s.nodes) n.callingAe = calling;
+  const int movePort = movePortEdit_->text().trimmed().toInt();
+  s.movePort = movePort >= 1 && movePort <= 65535 ? static_cast<uint16_t>(movePort) : 0;
   s.folder = SjisOrEmpty(folderEdit_->text().trimmed().toStdString());
   return s;
 }
@@ -211,10 +319,10 @@ void PacsWindow::Search() {
   auto sh = shared_;
   {
     std::lock_guard<std::mutex> l(sh->m);
-    sh->transport = pacs::MakeDimseTransport(s.node);
+    sh->transport = pacs::MakeDimseTransport(s.node());
   }
   const int cap = s.resultCap;
-  const pacs::Node node = s.node;
+  const pacs::Node node = s.node();
   worker_ = std::thread([sh, keys, cap, node] {
     std::vector<std::string> studyUids;
     pacs::FindResult r = sh->transport->Find(pacs::Level::kStudy, keys, [&](const pacs::Answer& a) {
@@ -294,33 +402,35 @@ void PacsWindow::StartRetrieve(std::vector<pacs::RetrieveRequest> requests) {
   for (pacs::RetrieveRequest& rq : requests) rq.moveFallbackPort = s.movePort;
   failures_->clear();
   status_->setText(U("取得中..."));
+  handedFirst_ = false;
   shared_ = std::make_shared<Shared>();
   auto sh = shared_;
   {
     std::lock_guard<std::mutex> l(sh->m);
-    sh->transport = pacs::MakeDimseTransport(s.node);
+    sh->transport = pacs::MakeDimseTransport(s.node());
   }
   worker_ = std::thread([sh, requests] {
     std::string error;
     int total = 0;
+    bool viaMove = false;
     for (const pacs::RetrieveRequest& rq : requests) {
-      std::map<std::string, std::vector<std::string>> bySeries;
       pacs::RetrieveHooks hooks;
       hooks.stored = [&](const pacs::StoredFile& f) {
-        bySeries[f.seriesUid].push_back(f.path);
         std::lock_guard<std::mutex> l(sh->m);
+        sh->arrived.push_back(f.path);
         ++sh->stored;
       };
       hooks.progress = [&](const pacs::Progress& p) {
         std::lock_guard<std::mutex> l(sh->m);
         sh->progress = p;
       };
-      hooks.seriesDone = [&](const std::string&, const std::string& series) {
+      hooks.seriesDone = [&](const std::string&, const std::string&) {
         std::lock_guard<std::mutex> l(sh->m);
-        sh->readySeries.push_back(bySeries[series]);
+        sh->seriesEnded = true;
       };
       pacs::RetrieveResult r = sh->transport->Retrieve(rq, hooks);
       total += static_cast<int>(r.files.size());
+      viaMove |= r.viaMove;
       std::lock_guard<std::mutex> l(sh->m);
       for (const std::string& sop : r.failedInstances) {
         pacs::RetrieveRequest again = rq;
@@ -334,7 +444,8 @@ void PacsWindow::StartRetrieve(std::vector<pacs::RetrieveRequest> requests) {
     }
     std::lock_guard<std::mutex> l(sh->m);
     sh->error = error;
-    sh->summary = std::to_string(total);
+    // The user learns that the archive refused C-GET and C-MOVE was used instead.
+    sh->summary = std::to_string(total) + (viaMove ? ", C-MOVE" : "");
     sh->done = true;
   });
   searchButton_->setEnabled(false);
@@ -350,10 +461,34 @@ void PacsWindow::Stop() {
   if (shared_->transport && !shared_->done) shared_->transport->Cancel();
 }
 
+void PacsWindow::HandOver(bool now) {
+  if (toHandOver_.empty() || !filesReady) return;
+  const qint64 t = QDateTime::currentMSecsSinceEpoch();
+  if (handedFirst_ && !now && t - lastHandOver_ < kHandOverMs) return;
+  if (!handedFirst_) {
+    // The first file alone: the lists take one file at once, and it can be shown.
+    if (!filesReady({toHandOver_.front()}, true)) return;
+    toHandOver_.erase(toHandOver_.begin());
+    handedFirst_ = true;
+    lastHandOver_ = t;
+    if (!now || toHandOver_.empty()) return;
+  }
+  if (!filesReady(toHandOver_, false)) return;
+  toHandOver_.clear();
+  lastHandOver_ = t;
+}
+
 void PacsWindow::Poll() {
+  if (!worker_.joinable()) {
+    // The retrieve is over; files the lists could not take yet are offered again.
+    HandOver(true);
+    if (toHandOver_.empty()) timer_->stop();
+    return;
+  }
   std::vector<pacs::Answer> studies;
   std::vector<std::pair<std::string, pacs::Answer>> series;
-  std::vector<std::vector<std::string>> ready;
+  std::vector<std::string> arrived;
+  bool seriesEnded = false;
   std::vector<pacs::RetrieveRequest> failed;
   pacs::Progress p;
   int stored = 0;
@@ -362,7 +497,9 @@ void PacsWindow::Poll() {
     std::lock_guard<std::mutex> l(shared_->m);
     studies.swap(shared_->studies);
     series.swap(shared_->series);
-    ready.swap(shared_->readySeries);
+    arrived.swap(shared_->arrived);
+    seriesEnded = shared_->seriesEnded;
+    shared_->seriesEnded = false;
     failed.swap(shared_->failed);
     p = shared_->progress;
     stored = shared_->stored;
@@ -402,13 +539,13 @@ void PacsWindow::Poll() {
     progress_->setValue(p.completed + p.failed);
   }
   if (stored > 0 && !done) status_->setText(U("取得中... %1 件").arg(stored));
-  for (const auto& paths : ready)
-    if (!paths.empty() && seriesReady) seriesReady(paths);
+  toHandOver_.insert(toHandOver_.end(), arrived.begin(), arrived.end());
+  HandOver(seriesEnded || done);
   if (done) Finish();
 }
 
 void PacsWindow::Finish() {
-  timer_->stop();
+  if (toHandOver_.empty()) timer_->stop();
   if (worker_.joinable()) worker_.join();
   std::string error, summary;
   {
