@@ -3,6 +3,9 @@
 // are missing all end as a clean failure of that one frame while the caller goes on.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,6 +20,18 @@
 
 namespace velmo::test {
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
 
 bool HaveOjph() { return std::system("command -v ojph_compress >/dev/null 2>&1") == 0; }
 
@@ -168,6 +183,13 @@ TEST_F(Htj2kChild, EveryOtherOutcomeOfTheHelperIsAFailure) {
       {"aborts", Script("abort", "kill -ABRT $$"), ChildDecodeStatus::kCrashed},
       {"hangs", Script("hang", "exec sleep 60"), ChildDecodeStatus::kTimedOut},
       {"answers right", Script("right", "cat >/dev/null; head -c " + n + " /dev/zero"), ChildDecodeStatus::kOk},
+      // Answers only when it runs without core dumps and (but in sanitizer builds,
+      // whose shadow memory needs the address space) under an address-space limit.
+      {"runs under limits",
+       Script("limits", std::string("cat >/dev/null; [ \"$(ulimit -c)\" = 0 ] || exit 1; ") +
+                            (kSanitized ? "" : "[ \"$(ulimit -v)\" != unlimited ] || exit 1; ") + "head -c " + n +
+                            " /dev/zero"),
+       ChildDecodeStatus::kOk},
   };
   const Bytes stream(2 << 20, 0x5A);  // more than a pipe holds
   for (const Case& c : cases) {
@@ -177,6 +199,10 @@ TEST_F(Htj2kChild, EveryOtherOutcomeOfTheHelperIsAFailure) {
     EXPECT_EQ(DecodeJpeg2000InChild(stream.data(), stream.size(), frame.data(), rows, columns, 2), c.expected);
     EXPECT_EQ(frame, Bytes(frameBytes, c.expected == ChildDecodeStatus::kOk ? 0 : 0xEE));
   }
+  // Every child was reaped, the killed one included.
+  errno = 0;
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 
   // Through the pixel stage with no helper: the frame stays black, the load succeeds.
   SetHtj2kHelperPath(dir.File("no-such-helper"));
