@@ -110,6 +110,14 @@ TEST_F(Htj2kChild, StreamsThatStopTheDecoderFailOneFrameAndTheCallerGoesOn) {
   EXPECT_EQ(DecodeJpeg2000InChild(stopper.data(), stopper.size(), untouched.data(), h, w, 2),
             ChildDecodeStatus::kCrashed);
   EXPECT_EQ(untouched, Bytes(frameBytes, 0xEE));
+  // A tile origin below the image origin (YTOsiz 2 > YOsiz 0, the last byte of SIZ)
+  // sends OpenJPH's decoder round a loop for ever: the helper is killed at its time.
+  Bytes looper = good;
+  ASSERT_EQ(looper[39], 0);
+  looper[39] = 2;
+  EXPECT_EQ(DecodeJpeg2000InChild(looper.data(), looper.size(), untouched.data(), h, w, 2),
+            ChildDecodeStatus::kTimedOut);
+  EXPECT_EQ(untouched, Bytes(frameBytes, 0xEE));
 
   // Cut and corrupted streams, signed (OpenJPH) and unsigned (OpenJPEG): never a
   // partial frame, never the caller's end.
@@ -126,7 +134,6 @@ TEST_F(Htj2kChild, StreamsThatStopTheDecoderFailOneFrameAndTheCallerGoesOn) {
     for (const Bytes& s : damaged) {
       Bytes out(frameBytes, 0xEE);
       const ChildDecodeStatus status = DecodeJpeg2000InChild(s.data(), s.size(), out.data(), h, w, 2);
-      EXPECT_NE(status, ChildDecodeStatus::kTimedOut);
       if (status != ChildDecodeStatus::kOk) {
         EXPECT_EQ(out, Bytes(frameBytes, 0xEE)) << static_cast<int>(status);
       }
