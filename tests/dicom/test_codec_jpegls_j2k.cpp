@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "dicom/htj2k_child.h"
 #include "dicom/j2k_decode.h"
 #include "dicom/jpegls_decode.h"
 #include "test_pixel_support.h"
@@ -56,6 +57,9 @@ int WorstSampleDifference(const Bytes& a, const Bytes& b, bool wide, bool isSign
 
 class CodecFiles : public ::testing::Test {
  protected:
+  // HTJ2K frames are decoded by the helper built beside the tests.
+  void SetUp() override { SetHtj2kHelperPath(std::string(VELMO_BIN_DIR) + "/velmo-htj2k"); }
+  void TearDown() override { SetHtj2kHelperPath(""); }
   TempDir dir;
 };
 
