@@ -157,8 +157,13 @@ bool UsesHighThroughputCoding(const uint8_t* data, size_t length) {
 
 bool DecodeJpeg2000(const uint8_t* data, size_t length, uint8_t* frame, int rows, int columns, int bytesPerPixel,
                     int threads) {
+  if (data == nullptr || UsesHighThroughputCoding(data, length)) return false;
+  return DecodeJpeg2000AnyCoding(data, length, frame, rows, columns, bytesPerPixel, threads);
+}
+
+bool DecodeJpeg2000AnyCoding(const uint8_t* data, size_t length, uint8_t* frame, int rows, int columns,
+                             int bytesPerPixel, int threads) {
   if (data == nullptr || length < 4 || frame == nullptr) return false;
-  if (UsesHighThroughputCoding(data, length)) return false;
   // A JP2 file starts with its signature box; a bare codestream with SOC (FF 4F).
   const bool jp2 = length >= 12 && std::memcmp(data + 4, "jP  ", 4) == 0;
   std::unique_ptr<opj_codec_t, CodecDeleter> codec(opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));

@@ -9,7 +9,7 @@
 #include "dicom/element.h"
 #include "dicom/jpeg_decode.h"
 #include "dicom/jpeg_extended.h"
-#include "dicom/htj2k_decode.h"
+#include "dicom/htj2k_child.h"
 #include "dicom/j2k_decode.h"
 #include "dicom/jpeg_lossless.h"
 #include "dicom/jpegls_decode.h"
@@ -157,17 +157,9 @@ void DecodeJpegFrames(LoadContext& ctx, DicomImage& im, const uint8_t* start, co
   }
 }
 
-// Whether a bare JPEG 2000 codestream (SOC, then SIZ) declares its first component
-// signed: bit 7 of its Ssiz byte.
-bool Htj2kFirstComponentSigned(const uint8_t* data, size_t length) {
-  constexpr size_t kSsiz = 2 + 2 + 2 + 2 + 32 + 2;  // SOC, SIZ marker, Lsiz, Rsiz, sizes, Csiz
-  return length > kSsiz && data[0] == 0xFF && data[1] == 0x4F && data[2] == 0xFF && data[3] == 0x51 &&
-         (data[kSsiz] & 0x80) != 0;
-}
-
-// Frames of lossless JPEG (own decoder), JPEG-LS (CharLS) and JPEG 2000 (OpenJPEG). A
-// frame that fails is logged; it keeps what was decoded before the failure, or stays
-// black.
+// Frames of lossless JPEG (own decoder), JPEG-LS (CharLS), JPEG 2000 (OpenJPEG) and
+// HTJ2K (in the helper process). A frame that fails is logged; it keeps what was
+// decoded before the failure, or stays black.
 void DecodeCodecFrames(LoadContext& ctx, DicomImage& im, PixelPath path, const uint8_t* start, const uint8_t* end,
                        uint64_t frameBytes, int32_t frames) {
   ctx.Write(SJ("Jpegの解凍開始"), kLogNormal, 2);
@@ -198,13 +190,10 @@ void DecodeCodecFrames(LoadContext& ctx, DicomImage& im, PixelPath path, const u
       }
     } else if (path == PixelPath::kJpegLs) {
       ok = DecodeJpegLs(data, dataLength, out, im.rows, im.columns, samples);
-    } else if (path == PixelPath::kHtj2k) {
-      // OpenJPEG reads HTJ2K but not signed samples (they come out clamped), so signed
-      // codestreams go to OpenJPH. OpenJPH stops the process on some damaged streams
-      // (assertions in Debian's build), so everything else stays with OpenJPEG.
-      ok = Htj2kFirstComponentSigned(data, dataLength)
-               ? DecodeHtj2k(data, dataLength, out, im.rows, im.columns, samples)
-               : DecodeJpeg2000(data, dataLength, out, im.rows, im.columns, samples);
+    } else if (path == PixelPath::kHtj2k || UsesHighThroughputCoding(data, dataLength)) {
+      // The HT decoders stop the process on some damaged streams, so HT streams (also
+      // those met under a JPEG 2000 UID) are decoded in the helper process.
+      ok = DecodeJpeg2000InChild(data, dataLength, out, im.rows, im.columns, samples) == ChildDecodeStatus::kOk;
     } else {
       ok = DecodeJpeg2000(data, dataLength, out, im.rows, im.columns, samples);
     }

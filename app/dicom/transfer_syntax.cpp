@@ -53,6 +53,13 @@ TransferSyntaxInfo ClassifyTransferSyntax(std::string_view stored) {
     info.unsupportedMarks = 0;
     info.path = PixelPath::kJpeg2000;
     return info;
+  } else if (uid == "1.2.840.10008.1.2.4.201" || uid == "1.2.840.10008.1.2.4.202" ||
+             uid == "1.2.840.10008.1.2.4.203") {
+    info.syntax = 1;
+    info.name = "Explicit VR Little Endian(HTJ2K)";
+    info.unsupportedMarks = 0;
+    info.path = PixelPath::kHtj2k;
+    return info;
   } else if (startsWith("1.2.840.10008.1.2.1")) {
     info.syntax = 1;
     info.name = "Explicit VR Little Endian";

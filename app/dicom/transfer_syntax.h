@@ -32,8 +32,8 @@ inline constexpr const char* kDeflatedExplicitLittle = "1.2.840.10008.1.2.1.99";
 // - Compressed syntaxes Velmo decodes: JPEG lossless "1.2.840.10008.1.2.4.57" and
 //   "1.2.840.10008.1.2.4.70" (own decoder), JPEG extended ".51" (libjpeg-turbo for 8
 //   bits, own decoder for 12), JPEG-LS ".80", ".81" (CharLS), JPEG 2000
-//   ".90", ".91" and HTJ2K ".201", ".202", ".203" (OpenJPEG; signed HTJ2K through
-//   OpenJPH), deflated explicit little endian
+//   ".90", ".91" (OpenJPEG) and HTJ2K ".201", ".202", ".203" (decoded in a helper
+//   process, as are HT streams under ".90"/".91"), deflated explicit little endian
 //   "1.2.840.10008.1.2.1.99" (inflated by the readers, then native). None of them is
 //   warned about.
 // - A stored value longer than 20 bytes whose character 20 is not "5", or longer than

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/charset.h"
 #include "base/numbers.h"
 #include "base/text.h"
 #include "dicom/element.h"
@@ -153,7 +154,8 @@ bool FormatTagValue(const DicomImage* image, bool blocked, const Dictionaries& d
   std::string_view charsets[5];
   const ElementView cs = FindElement(begin, end, syntax, 0, 0x0008, 0x0005);
   if (!cs.found()) log.Write(SJ("特定文字集合(0008,0005)が無いデータです"), kLogNormal, 2);
-  CharacterSetValues(cs.found() ? UpToNul(cs.text()) : std::string_view(), charsets);
+  const std::string_view characterSet = cs.found() ? UpToNul(cs.text()) : std::string_view();
+  CharacterSetValues(characterSet, charsets);
   const std::string_view firstThree[3] = {charsets[0], charsets[1], charsets[2]};
   int16_t priority[3] = {-1, -1, -1};
   FindNameGroupIndices(firstThree, settings.nameKeywords, priority);
@@ -169,7 +171,7 @@ bool FormatTagValue(const DicomImage* image, bool blocked, const Dictionaries& d
   if (!flag.empty() && flag != "N") {
     if (code == "PN") {
       std::string groups[3];
-      ConvertPersonNameGroups(rawText, groups);
+      ConvertPersonNameGroups(rawText, characterSet, groups);
       for (std::string& s : groups) s.resize(CutSjis(s, 255).size());
       if (priority[0] == -1 && priority[1] == -1 && priority[2] == -1) {
         text = groups[0];
@@ -182,10 +184,10 @@ bool FormatTagValue(const DicomImage* image, bool blocked, const Dictionaries& d
           }
         }
       }
-    } else if (code == "LO" || code == "LT" || code == "SH" || code == "ST" || code == "UT") {
+    } else if (code == "LO" || code == "LT" || code == "SH" || code == "ST" || code == "UT" || code == "UC") {
       Iso2022Options o;
       o.caretToSpace = false;
-      text = Iso2022ToSjis(rawText.substr(0, std::min(rawText.size(), kMaxValueBytes)), o);
+      text = DicomTextToSjis(rawText.substr(0, std::min(rawText.size(), kMaxValueBytes)), characterSet, o);
       TrimTrailingSpaces(text);
     } else if (code == "DS") {
       text = FormatDecimalStrings(rawText);

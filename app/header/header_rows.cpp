@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/charset.h"
 #include "base/numbers.h"
 #include "base/text.h"
 #include "dicom/element.h"
@@ -38,12 +39,14 @@ std::string CellText(const uint8_t* p, size_t n) {
   return std::string(reinterpret_cast<const char*>(p), n);
 }
 
+// The text VRs the data set's Specific Character Set applies to.
 bool IsEscapedTextVr(const std::string& code) {
-  return code == "LO" || code == "LT" || code == "PN" || code == "SH" || code == "ST" || code == "UT";
+  return code == "LO" || code == "LT" || code == "PN" || code == "SH" || code == "ST" || code == "UT" || code == "UC";
 }
 
+// characterSet: the raw (0008,0005) value the text VRs are read in.
 std::string FormatValue(const uint8_t* p, size_t available, bool big, bool binary, bool groupLength,
-                        const std::string& code, const std::string& flag) {
+                        const std::string& code, const std::string& flag, std::string_view characterSet) {
   std::string s;
   const size_t shown = std::min(available, kMaxShownBytes);
   if (binary) {
@@ -56,7 +59,7 @@ std::string FormatValue(const uint8_t* p, size_t available, bool big, bool binar
     if (IsEscapedTextVr(code)) {
       Iso2022Options o;
       o.caretToSpace = false;
-      s = Iso2022ToSjis(std::string_view(reinterpret_cast<const char*>(p), shown), o);
+      s = DicomTextToSjis(std::string_view(reinterpret_cast<const char*>(p), shown), characterSet, o);
       const size_t nul = s.find('\0');
       if (nul != std::string::npos) s.resize(nul);
     } else {
@@ -110,6 +113,10 @@ std::vector<HeaderRow> BuildHeaderRows(const uint8_t* data, size_t size, int64_t
   const bool detailLog = log.level() >= 3 && !log.disabled();
   const bool left = options.pane == 0;
   bool meta = true;
+  // The data set's Specific Character Set: the first (0008,0005) of the walk, which
+  // is the top-level one (it sorts before every element that could hold an item).
+  std::string characterSet;
+  bool characterSetSeen = false;
   while (off + 4 <= end) {
     const uint8_t* p = data + off;
     const bool metaElement = meta && p[0] == 0x02 && p[1] == 0x00;
@@ -187,7 +194,11 @@ std::vector<HeaderRow> BuildHeaderRows(const uint8_t* data, size_t size, int64_t
       const size_t room = end - off;
       const size_t available = step < room ? step : room;
       cut = step > room;
-      row.value = FormatValue(data + off, available, big, options.binary, groupLength, code, flag);
+      if (!characterSetSeen && !metaElement && g == 0x0008 && e == 0x0005) {
+        characterSet = CellText(data + off, available);
+        characterSetSeen = true;
+      }
+      row.value = FormatValue(data + off, available, big, options.binary, groupLength, code, flag, characterSet);
       if (detailLog) log.Write(left ? SJ("左側のデータ部の表示") : SJ("右側のデータ部の表示"), kLogNormal, 3);
     }
     rows.push_back(std::move(row));

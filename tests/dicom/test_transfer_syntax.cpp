@@ -34,10 +34,9 @@ TEST(TransferSyntax, ClassifiesStoredValues) {
       {"1.2.840.10008.1.2.4.80", 1, "Explicit VR Little Endian(JPEG-LS)", 0, PixelPath::kJpegLs},
       {"1.2.840.10008.1.2.4.90", 1, "Explicit VR Little Endian(JPEG 2000)", 0, PixelPath::kJpeg2000},
       {"1.2.840.10008.1.2.4.91", 1, "Explicit VR Little Endian(JPEG 2000)", 0, PixelPath::kJpeg2000},
-      // HTJ2K stays refused: the decoders at hand stop the process on damaged streams.
-      {"1.2.840.10008.1.2.4.201\0"s, 1, nullptr, 1, PixelPath::kUnsupported},
-      {"1.2.840.10008.1.2.4.202", 1, nullptr, 1, PixelPath::kUnsupported},
-      {"1.2.840.10008.1.2.4.203", 1, nullptr, 1, PixelPath::kUnsupported},
+      {"1.2.840.10008.1.2.4.201\0"s, 1, "Explicit VR Little Endian(HTJ2K)", 0, PixelPath::kHtj2k},
+      {"1.2.840.10008.1.2.4.202", 1, "Explicit VR Little Endian(HTJ2K)", 0, PixelPath::kHtj2k},
+      {"1.2.840.10008.1.2.4.203", 1, "Explicit VR Little Endian(HTJ2K)", 0, PixelPath::kHtj2k},
       {"1.2.840.10008.1.2.4.92", 1, nullptr, 2, PixelPath::kUnsupported},  // multi-component part 2
       {"1.2.840.10008.1.2.6.1\0"s, 1, nullptr, 2, PixelPath::kUnsupported},  // padding counts as character 21
       {"1.2.840.10008.1.2.1.99", 1, "Deflated Explicit VR Little Endian", 0, PixelPath::kNative},

@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "header/format_value.h"
+#include "header/header_rows.h"
 #include "header_test_support.h"
 #include "support/dicom_writer.h"
 
@@ -33,6 +34,52 @@ std::string Value(const DicomImage& im, const char* g, const char* e, const Form
   const bool r = FormatTagValue(&im, false, ShippedDictionaries(), s, g, e, &out);
   if (ok) *ok = r;
   return Utf8FromSjis(out);
+}
+
+// Text VRs are read in the data set's character set in the header rows and in the
+// overlay alike: accents dropped, Greek, Cyrillic and kanji kept, and the Japanese
+// sets and files without a character set exactly as before.
+TEST(FormatValue, TextInEveryCharacterSetInHeaderRowsAndOverlay) {
+  struct Case {
+    const char* what;
+    const char* charset;  // nullptr: no (0008,0005)
+    std::string name, description;  // stored bytes of (0010,0010) PN and (0008,1030) LO
+    const char* headerName;         // the header row (carets kept)
+    const char* overlayName;        // the overlay (carets as spaces)
+    const char* descriptionText;    // both
+  };
+  const Case cases[] = {
+      {"Latin-1", "ISO_IR 100", "J\xE9r\xF4me^Ren\xE9" "e", "\xC4rztin M\xFCller", "Jerome^Renee", "Jerome Renee",
+       "Arztin Muller"},
+      {"Greek", "ISO_IR 126", "\xC1\xE8\xE7\xED\xE1", "\xC1\xE8\xE7\xED\xE1", "Αθηνα", "Αθηνα", "Αθηνα"},
+      {"Cyrillic", "ISO_IR 144", "\xB8\xD2\xD0\xDD", "\xB8\xD2\xD0\xDD", "Иван", "Иван", "Иван"},
+      {"UTF-8 kanji and an accent", "ISO_IR 192", "山田^太郎", "Caf\xC3\xA9 胸部", "山田^太郎", "山田 太郎",
+       "Cafe 胸部"},
+      {"Japanese ISO 2022", "\\ISO 2022 IR 87", "Yamada=\x1B$B;3ED\x1B(B", "\x1B$B;3ED\x1B(B", "Yamada=山田",
+       "Yamada", "山田"},
+      {"no character set", nullptr, "Doe^John", "\x1B$B;3ED\x1B(B", "Doe^John", "Doe John", "山田"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    DicomWriter w(1);
+    if (c.charset) w.Text(0x0008, 0x0005, "CS", c.charset);
+    w.Text(0x0008, 0x1030, "LO", c.description);
+    w.Text(0x0010, 0x0010, "PN", c.name);
+    const DicomImage im = ImageOf(w);
+    auto trimmed = [](std::string v) {  // the padding of odd-length values
+      while (!v.empty() && v.back() == ' ') v.pop_back();
+      return v;
+    };
+    EXPECT_EQ(trimmed(Value(im, "0010", "0010")), c.overlayName);
+    EXPECT_EQ(trimmed(Value(im, "0008", "1030")), c.descriptionText);
+    std::string headerName, headerDescription;
+    for (const HeaderRow& r : BuildHeaderRows(im, ShippedDictionaries(), HeaderOptions{})) {
+      if (r.group == "0010" && r.element == "0010") headerName = trimmed(Utf8FromSjis(r.value));
+      if (r.group == "0008" && r.element == "1030") headerDescription = trimmed(Utf8FromSjis(r.value));
+    }
+    EXPECT_EQ(headerName, c.headerName);
+    EXPECT_EQ(headerDescription, c.descriptionText);
+  }
 }
 
 TEST(FormatValue, DatesInWesternAndEraForm) {
