@@ -41,7 +41,7 @@ echo "depends: $depends"
 [ "$(dpkg-deb -f "$deb" Package)" = velmo ] || fail "package name"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version"
 for dep in libqt6widgets6 libqt6printsupport6 libturbojpeg0 libpng16-16 libstdc++6 libc6 \
-           qt6-qpa-plugins fonts-ipafont-gothic; do
+           qt6-qpa-plugins fonts-ipafont-gothic libcharls2 libdcmtk17 libopenjph0.9; do
   [[ ",$depends," == *[\ ,]"${dep}"[\ ,\(]* ]] || fail "Depends lacks $dep"
 done
 [[ "$depends" != *velmo* && "$depends" != *Sifton* ]] || fail "Depends names the package's own libraries"
