@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_slices.h"
 #include "dicom/htj2k_child.h"
 #include "dicom/htj2k_decode.h"
 #include "dicom/j2k_decode.h"
@@ -28,19 +29,6 @@ using velmo::test::Bytes;
 constexpr int kSide = 512;
 const std::string kDir = "/tmp/velmo-bench-codecs";
 
-// A CT-like slice: air outside a disc, noisy tissue inside (stored values, 12 bits used).
-std::vector<uint16_t> CtSlice() {
-  std::vector<uint16_t> out(kSide * kSide, 0);
-  uint32_t seed = 12345;
-  for (int y = 0; y < kSide; ++y)
-    for (int x = 0; x < kSide; ++x) {
-      const double dx = x - 256.0, dy = y - 256.0;
-      if (dx * dx + dy * dy > 230.0 * 230.0) continue;
-      seed = seed * 1103515245u + 12345u;
-      out[y * kSide + x] = static_cast<uint16_t>(1000 + 40 * std::sin(x / 20.0) + ((seed >> 16) % 60));
-    }
-  return out;
-}
 
 Bytes ReadFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -55,7 +43,7 @@ void WriteSources() {
   if (done) return;
   done = true;
   Run("mkdir -p " + kDir);
-  const std::vector<uint16_t> slice = CtSlice();
+  const std::vector<uint16_t> slice = velmo::bench::CtSliceSamples();
   Bytes pixels;
   for (uint16_t v : slice) {
     pixels.push_back(static_cast<uint8_t>(v));

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench_slices.h"
 #include "dicom/load_context.h"
 #include "dicom/pixel_stage.h"
 #include "dicom/read_dicom.h"
@@ -22,19 +23,6 @@ namespace {
 using velmo::test::Bytes;
 constexpr int kSide = 512;
 
-// A CT-like slice: air (-1024 stored as 0 here) outside a disc, noisy tissue inside.
-std::vector<uint16_t> CtSlice() {
-  std::vector<uint16_t> out(kSide * kSide, 0);
-  uint32_t seed = 12345;
-  for (int y = 0; y < kSide; ++y)
-    for (int x = 0; x < kSide; ++x) {
-      const double dx = x - 256.0, dy = y - 256.0;
-      if (dx * dx + dy * dy > 230.0 * 230.0) continue;
-      seed = seed * 1103515245u + 12345u;
-      out[y * kSide + x] = static_cast<uint16_t>(1000 + 40 * std::sin(x / 20.0) + ((seed >> 16) % 60));
-    }
-  return out;
-}
 
 // A photo-like RGB picture: smooth gradients with mild noise.
 Bytes RgbPicture() {
@@ -118,7 +106,7 @@ void RunRle(benchmark::State& state, const Bytes& fragment, size_t frameBytes, i
 }
 
 void BM_RleDecode16BitCt(benchmark::State& state) {
-  static const Bytes fragment = RleFragment(Le16(CtSlice()), 1, 2);
+  static const Bytes fragment = RleFragment(Le16(velmo::bench::CtSliceSamples()), 1, 2);
   RunRle(state, fragment, kSide * kSide * 2, 16);
 }
 BENCHMARK(BM_RleDecode16BitCt);
@@ -229,7 +217,7 @@ void BM_ViewLoadCt512(benchmark::State& state) {
       .U16(0x0028, 0x0103, 0)
       .Text(0x0028, 0x1052, "DS", "-1024")
       .Text(0x0028, 0x1053, "DS", "1")
-      .PixelData(Le16(CtSlice()), "OW");
+      .PixelData(Le16(velmo::bench::CtSliceSamples()), "OW");
   const Bytes file = velmo::test::MakeFile("1.2.840.10008.1.2.1", w.bytes());
   const std::string path = "/tmp/velmo-bench-ct512-" + std::to_string(getpid()) + ".dcm";
   {

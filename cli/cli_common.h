@@ -11,6 +11,7 @@
 
 namespace velmo {
 struct DicomImage;
+struct LoadContext;
 struct PaneDisplay;
 class Log;
 }  // namespace velmo
@@ -37,6 +38,13 @@ std::string CleanText(std::string_view sjis);
 
 // Prints "velmo-cli: <message>" (message in Shift-JIS) to stderr.
 void PrintError(std::string_view sjisMessage);
+
+// A whole decimal number (optional sign) that fits 32 bits, nothing else.
+bool WholeNumber(const std::string& text, int32_t* out);
+
+// Loads `file` as the only image of `ctx` (set up by the caller), as a pane shows it
+// (ctx.records[0]); on failure prints the loader's message and returns false.
+bool LoadOneImage(LoadContext& ctx, const std::string& file);
 
 // The view and output options of `render` (shared by the commands that write a pane's
 // picture).

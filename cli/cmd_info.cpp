@@ -182,11 +182,7 @@ int RunInfo(const std::vector<std::string>& args) {
   LoadContext ctx;
   ctx.notifier = &notifier;
   ctx.log = &log;
-  PrepareSingleFile(ctx, args[0]);
-  if (!LoadImageAtViewPosition(ctx, 1)) {
-    PrintError(ctx.failureMessage.empty() ? std::string_view("load failed") : std::string_view(ctx.failureMessage));
-    return kExitFailed;
-  }
+  if (!LoadOneImage(ctx, args[0])) return kExitFailed;
   PrintRecord(ctx.records[0], std::cout);
   return kExitOk;
 }

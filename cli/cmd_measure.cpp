@@ -25,15 +25,6 @@ constexpr const char* kMeasureUsage =
     "        --pixel X,Y | --roi-ellipse X1,Y1,X2,Y2 | --roi-rect X1,Y1,X2,Y2)...\n"
     "  Coordinates are canvas pixels, as a mouse would give them.\n";
 
-bool WholeNumber(const std::string& text, int32_t* out) {
-  if (text.empty() || text.size() > 11) return false;
-  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (i == text.size()) return false;
-  for (size_t k = i; k < text.size(); ++k)
-    if (text[k] < '0' || text[k] > '9') return false;
-  *out = ParseInt(text);
-  return true;
-}
 
 // "X1,Y1,..." with exactly `count` whole numbers.
 bool NumberList(const std::string& text, size_t count, std::vector<int32_t>* out) {
@@ -123,11 +114,7 @@ int RunMeasure(const std::vector<std::string>& args) {
   LoadContext ctx;
   ctx.notifier = &notifier;
   ctx.log = &log;
-  PrepareSingleFile(ctx, file);
-  if (!LoadImageAtViewPosition(ctx, 1)) {
-    PrintError(ctx.failureMessage.empty() ? std::string_view("load failed") : std::string_view(ctx.failureMessage));
-    return kExitFailed;
-  }
+  if (!LoadOneImage(ctx, file)) return kExitFailed;
   DicomImage& im = ctx.records[0];
   // The pane's geometry is that of its conversion.
   PaneDisplay pane;

@@ -32,15 +32,6 @@ constexpr const char* kMprUsage =
     "                             [render's view options]\n"
     "  The series of the first image given, reformatted as the right pane shows it.\n";
 
-bool Number(const std::string& text, int32_t* out) {
-  if (text.empty()) return false;
-  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (i == text.size()) return false;
-  for (size_t k = i; k < text.size(); ++k)
-    if (text[k] < '0' || text[k] > '9') return false;
-  *out = ParseInt(text);
-  return true;
-}
 
 std::string Absolute(const std::string& path) {
   if (!path.empty() && path[0] == '/') return path;
@@ -89,18 +80,18 @@ int Run(const std::vector<std::string>& args, VolumeView view) {
       if (!value(&v) || (v != "horizontal" && v != "vertical")) return usage("--line needs horizontal or vertical");
       line = v == "horizontal" ? 1 : 2;
     } else if (view == VolumeView::kMpr && a == "--pos") {
-      if (!value(&v) || !Number(v, &pos)) return usage("--pos needs a whole number");
+      if (!value(&v) || !WholeNumber(v, &pos)) return usage("--pos needs a whole number");
       hasPos = true;
     } else if (view == VolumeView::kMip && (a == "--x1" || a == "--x2" || a == "--y1" || a == "--y2")) {
       const int k = a == "--x1" ? 0 : a == "--x2" ? 1 : a == "--y1" ? 2 : 3;
-      if (!value(&v) || !Number(v, &slabValue[k])) return usage(a + " needs a whole number");
+      if (!value(&v) || !WholeNumber(v, &slabValue[k])) return usage(a + " needs a whole number");
       slab[k] = true;
     } else if (view == VolumeView::kMip && a == "--direction") {
       if (!value(&v) || (v != "1" && v != "2")) return usage("--direction needs 1 or 2");
       direction = v == "1" ? 1 : 2;
     } else if (view == VolumeView::kMip && (a == "--lower" || a == "--upper")) {
       int32_t n = 0;
-      if (!value(&v) || !Number(v, &n)) return usage(a + " needs a whole number");
+      if (!value(&v) || !WholeNumber(v, &n)) return usage(a + " needs a whole number");
       (a == "--lower" ? lowerText : upperText) = v;
     } else if (!a.empty() && a[0] == '-') {
       return usage("unknown option " + a);

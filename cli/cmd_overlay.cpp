@@ -48,11 +48,7 @@ int RunOverlay(const std::vector<std::string>& args) {
   ctx.notifier = &notifier;
   ctx.log = &log;
   for (int i = 0; i < 3; ++i) ctx.nameKeywords[i] = std::string(Settings::CharsetKeyword(settings.NamePriority(i)));
-  PrepareSingleFile(ctx, file);
-  if (!LoadImageAtViewPosition(ctx, 1)) {
-    PrintError(ctx.failureMessage.empty() ? std::string_view("load failed") : std::string_view(ctx.failureMessage));
-    return kExitFailed;
-  }
+  if (!LoadOneImage(ctx, file)) return kExitFailed;
   const DicomImage& im = ctx.records[0];
   if (frame > im.Frames()) {
     std::cerr << "velmo-cli overlay: the image has " << im.Frames() << " frame(s)\n";

@@ -35,16 +35,6 @@ bool EndsWith(const std::string& s, const char* suffix) {
   return true;
 }
 
-// A whole decimal number (optional sign), nothing else.
-bool WholeNumber(const std::string& text, int32_t* out) {
-  if (text.empty()) return false;
-  size_t i = (text[0] == '-' || text[0] == '+') ? 1 : 0;
-  if (i == text.size()) return false;
-  for (size_t k = i; k < text.size(); ++k)
-    if (text[k] < '0' || text[k] > '9') return false;
-  *out = ParseInt(text);
-  return true;
-}
 
 // The visible picture top-down: one grey byte per pixel for 8-bit bitmaps (the
 // colour table is a grey ramp), else red, green, blue.
@@ -266,11 +256,7 @@ int RunRender(const std::vector<std::string>& args) {
   LoadContext ctx;
   ctx.notifier = &notifier;
   ctx.log = &log;
-  PrepareSingleFile(ctx, file);
-  if (!LoadImageAtViewPosition(ctx, 1)) {
-    PrintError(ctx.failureMessage.empty() ? std::string_view("load failed") : std::string_view(ctx.failureMessage));
-    return kExitFailed;
-  }
+  if (!LoadOneImage(ctx, file)) return kExitFailed;
   const int rc = RenderRecordToFile(ctx.records[0], o, 1, log, notifier);
   if (rc == kExitUsage) std::cerr << kRenderUsage;
   return rc;

@@ -20,17 +20,12 @@ using namespace velmo::ui::testing;
 
 namespace {
 
-void Send(QWidget* view, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
-  QMouseEvent e(type, QPointF(pos), view->mapToGlobal(QPointF(pos)), button, buttons, Qt::NoModifier);
-  QApplication::sendEvent(view, &e);
-}
-
 // One left-button stroke from a to b on a pane (device pixels = logical offscreen).
 void Stroke(QWidget* view, QPoint a, QPoint b) {
-  Send(view, QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton);
-  Send(view, QEvent::MouseMove, (a + b) / 2, Qt::NoButton, Qt::LeftButton);
-  Send(view, QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton);
-  Send(view, QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton);
+  SendMouse(view, QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton);
+  SendMouse(view, QEvent::MouseMove, (a + b) / 2, Qt::NoButton, Qt::LeftButton);
+  SendMouse(view, QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton);
+  SendMouse(view, QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton);
 }
 
 QString Text(std::string_view sjis) { return QString::fromStdString(Utf8FromSjis(sjis)); }
@@ -239,18 +234,18 @@ class MeasureTest : public QObject {
     Stroke(right_, At(2, 100, 100), At(2, 200, 200));
     QVERIFY(tools_->measurements(2).distances[0].exists);
     // A drag leaving the pane ends at its border; nothing stays in progress.
-    Send(right_, QEvent::MouseButtonPress, At(2, 100, 300), Qt::LeftButton, Qt::LeftButton);
-    Send(right_, QEvent::MouseMove, QPoint(-500, 5000), Qt::NoButton, Qt::LeftButton);
-    Send(right_, QEvent::MouseButtonRelease, QPoint(-500, 5000), Qt::LeftButton, Qt::NoButton);
+    SendMouse(right_, QEvent::MouseButtonPress, At(2, 100, 300), Qt::LeftButton, Qt::LeftButton);
+    SendMouse(right_, QEvent::MouseMove, QPoint(-500, 5000), Qt::NoButton, Qt::LeftButton);
+    SendMouse(right_, QEvent::MouseButtonRelease, QPoint(-500, 5000), Qt::LeftButton, Qt::NoButton);
     QVERIFY(!tools_->measurements(2).Busy());
     const MeasureView v2 = MakeMeasureView(dlg_->paneDisplay(2), 512, 512);
     QCOMPARE(v2.ToPane(tools_->measurements(2).distances[1].end).x, 0);
     // The image replaced in the middle of a drag: the drag ends with the old picture.
-    Send(right_, QEvent::MouseButtonPress, At(2, 50, 50), Qt::LeftButton, Qt::LeftButton);
+    SendMouse(right_, QEvent::MouseButtonPress, At(2, 50, 50), Qt::LeftButton, Qt::LeftButton);
     QVERIFY(tools_->measurements(2).Busy());
     dlg_->ShowEntry(2, EntryOf(*dlg_, "CT0003.dcm"));
-    Send(right_, QEvent::MouseMove, At(2, 90, 90), Qt::NoButton, Qt::LeftButton);
-    Send(right_, QEvent::MouseButtonRelease, At(2, 90, 90), Qt::LeftButton, Qt::NoButton);
+    SendMouse(right_, QEvent::MouseMove, At(2, 90, 90), Qt::NoButton, Qt::LeftButton);
+    SendMouse(right_, QEvent::MouseButtonRelease, At(2, 90, 90), Qt::LeftButton, Qt::NoButton);
     QVERIFY(tools_->measurements(2).Empty());
     // The zoom drag switches the tool off.
     QTest::mouseClick(Button("1195"), Qt::LeftButton);

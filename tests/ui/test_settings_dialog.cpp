@@ -27,10 +27,6 @@ using namespace velmo::ui::testing;
 
 namespace {
 
-QByteArray ReadAll(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 QByteArray Sjis(const char* utf8) { return QByteArray::fromStdString(SjisFromUtf8(utf8)); }
 
 }  // namespace

@@ -27,11 +27,6 @@ using namespace velmo::ui::testing;
 
 namespace {
 
-void Send(QWidget* view, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
-  QMouseEvent e(type, QPointF(pos), view->mapToGlobal(QPointF(pos)), button, buttons, Qt::NoModifier);
-  QApplication::sendEvent(view, &e);
-}
-
 bool Near(QRgb a, const QColor& b) {
   return std::abs(qRed(a) - b.red()) < 3 && std::abs(qGreen(a) - b.green()) < 3 && std::abs(qBlue(a) - b.blue()) < 3;
 }
@@ -111,16 +106,16 @@ class VolumeTest : public QObject {
 
     // Pick the vertical line and drag it past the right edge: draft while dragging,
     // stopped at the last column, full quality on release.
-    Send(left_, QEvent::MouseButtonPress, At(1, 258, 100), Qt::LeftButton, Qt::LeftButton);
+    SendMouse(left_, QEvent::MouseButtonPress, At(1, 258, 100), Qt::LeftButton, Qt::LeftButton);
     QCOMPARE(s.activeLine, 2);
     QVERIFY(s.dragging);
-    Send(left_, QEvent::MouseMove, At(1, 300, 100), Qt::NoButton, Qt::LeftButton);
+    SendMouse(left_, QEvent::MouseMove, At(1, 300, 100), Qt::NoButton, Qt::LeftButton);
     QCOMPARE(s.lineX, 300);
     QVERIFY(dlg_->paneDisplay(2).nearestOnly);
-    Send(left_, QEvent::MouseMove, At(1, 300, 100) + QPoint(2000, 0), Qt::NoButton, Qt::LeftButton);
+    SendMouse(left_, QEvent::MouseMove, At(1, 300, 100) + QPoint(2000, 0), Qt::NoButton, Qt::LeftButton);
     QCOMPARE(s.lineX, 511);
-    Send(left_, QEvent::MouseMove, At(1, 320, 100), Qt::NoButton, Qt::LeftButton);
-    Send(left_, QEvent::MouseButtonRelease, At(1, 320, 100), Qt::LeftButton, Qt::NoButton);
+    SendMouse(left_, QEvent::MouseMove, At(1, 320, 100), Qt::NoButton, Qt::LeftButton);
+    SendMouse(left_, QEvent::MouseButtonRelease, At(1, 320, 100), Qt::LeftButton, Qt::NoButton);
     QVERIFY(!s.dragging);
     QVERIFY(!dlg_->paneDisplay(2).nearestOnly);
     QCOMPARE(s.lineX, 320);
@@ -159,13 +154,13 @@ class VolumeTest : public QObject {
     Screenshot("mip.png");
     // Picking x1 switches the direction and projects again; dragging y2 above y1
     // empties the slab on release (every entry keeps -2000).
-    Send(left_, QEvent::MouseButtonPress, At(1, 31, 250), Qt::LeftButton, Qt::LeftButton);
+    SendMouse(left_, QEvent::MouseButtonPress, At(1, 31, 250), Qt::LeftButton, Qt::LeftButton);
     QCOMPARE(s.mipDirection, 2);
-    Send(left_, QEvent::MouseButtonRelease, At(1, 31, 250), Qt::LeftButton, Qt::NoButton);
-    Send(left_, QEvent::MouseButtonPress, At(1, 250, 383), Qt::LeftButton, Qt::LeftButton);
+    SendMouse(left_, QEvent::MouseButtonRelease, At(1, 31, 250), Qt::LeftButton, Qt::NoButton);
+    SendMouse(left_, QEvent::MouseButtonPress, At(1, 250, 383), Qt::LeftButton, Qt::LeftButton);
     QCOMPARE(s.mipDragLine, 2);
-    Send(left_, QEvent::MouseMove, At(1, 250, 60), Qt::NoButton, Qt::LeftButton);
-    Send(left_, QEvent::MouseButtonRelease, At(1, 250, 60), Qt::LeftButton, Qt::NoButton);
+    SendMouse(left_, QEvent::MouseMove, At(1, 250, 60), Qt::NoButton, Qt::LeftButton);
+    SendMouse(left_, QEvent::MouseButtonRelease, At(1, 250, 60), Qt::LeftButton, Qt::NoButton);
     QVERIFY(std::abs(s.mipY2 - 60) <= 1);
     QCOMPARE(int(int16_t(right->pixelData[0] | (right->pixelData[1] << 8))), -2000);
     // MPR takes over from MIP and reuses the volume.

@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -106,6 +108,18 @@ inline double MeanGrey(const QImage& image) {
   for (int y = 0; y < image.height(); ++y)
     for (int x = 0; x < image.width(); ++x) sum += qGray(image.pixel(x, y));
   return sum / (double(image.width()) * image.height());
+}
+
+// Sends one mouse event at `pos` (widget coordinates) to `view`.
+inline void SendMouse(QWidget* view, QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
+  QMouseEvent e(type, QPointF(pos), view->mapToGlobal(QPointF(pos)), button, buttons, Qt::NoModifier);
+  QApplication::sendEvent(view, &e);
+}
+
+// The whole file, or nothing when it cannot be read.
+inline QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 }  // namespace velmo::ui::testing
