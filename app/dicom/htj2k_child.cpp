@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/install.h"
 #include "dicom/htj2k_protocol.h"
 #include "dicom/j2k_decode.h"
 
@@ -120,12 +121,9 @@ std::string Htj2kHelperPath() {
   }
   const char* env = std::getenv("VELMO_HTJ2K_HELPER");
   if (env != nullptr && *env != '\0') return env;
-  char buf[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-  if (n <= 0) return kHtj2kHelperName;
-  std::string exe(buf, static_cast<size_t>(n));
-  const size_t slash = exe.rfind('/');
-  return (slash == std::string::npos ? std::string() : exe.substr(0, slash + 1)) + kHtj2kHelperName;
+  // Never a bare name, which would start whatever the working folder holds.
+  const std::string folder = ProgramFolder();
+  return folder.empty() ? std::string() : folder + kHtj2kHelperName;
 }
 
 void SetHtj2kHelperPath(const std::string& path) {
